@@ -1,0 +1,91 @@
+#include "app/ConvertCommand.h"
+
+#include <unicode/uchar.h>
+
+#include <memory>
+
+namespace trimeld {
+namespace {
+
+constexpr char16_t cMSG_BAD_RAW[] = u"Nieprawidłowa nazwa pliku RAW.";
+constexpr char16_t cMSG_BAD_STL[] = u"Nieprawidłowa nazwa pliku STL.";
+constexpr char16_t cMSG_DONE[] = u"Koniec przetwarzani pliku.";
+
+constexpr std::int32_t cNOT_OPEN_CODE = 103;
+
+bool IsBlank(std::u16string_view text) noexcept {
+    for (const char16_t ch : text)
+        if (ch > u' ')
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::u16string_view CheckMessage(TNameCheck check) noexcept {
+    switch (check) {
+    case TNameCheck::BadRawName:
+        return cMSG_BAD_RAW;
+    case TNameCheck::BadStlName:
+        return cMSG_BAD_STL;
+    case TNameCheck::Ok:
+        break;
+    }
+    return cMSG_DONE;
+}
+
+TNameCheck CheckNames(std::u16string_view stlName, std::u16string_view rawName) {
+    if (IsBlank(rawName))
+        return TNameCheck::BadRawName;
+    if (!platform::FileExists(stlName))
+        return TNameCheck::BadStlName;
+    if (platform::SameFile(stlName, rawName))
+        return TNameCheck::BadRawName;
+    return TNameCheck::Ok;
+}
+
+TRunReport RunConversion(const std::u16string& stlName, const std::u16string& rawName,
+                         const TRunOptions& options) {
+    // Declared in this order so that a failure releases the writer first
+    // (closing its file), then the converter.
+    std::unique_ptr<TTrimeldConverter> conv;
+    std::unique_ptr<TRawWriter> rawWriter;
+
+    rawWriter = std::make_unique<TRawWriter>(rawName, options.blockSize, options.opener);
+    // A RAW file that could not be created must not end in the success
+    // message, even when the STL file yields no triangle.
+    if (rawWriter->Status() == RW_IO_ERROR)
+        throw TIoError(cNOT_OPEN_CODE);
+
+    conv = std::make_unique<TTrimeldConverter>(stlName);
+    conv->Convert();
+
+    const TTriangleList& list = conv->TrianglesList();
+    const std::int32_t count = list.Count();
+    for (std::int32_t i = 0; i < count; ++i) {
+        const TTriangle3D tr = list[i];
+        rawWriter->Add(tr);
+    }
+
+    rawWriter->Close();
+    // Closing never raises; a lost last block is reported here instead.
+    if (const int error = rawWriter->LastCloseError())
+        throw TIoError(error);
+
+    return {count, conv->LastKind(), conv->LastStop()};
+}
+
+std::u16string WithFullStop(std::u16string text) {
+    if (!text.empty() && text.back() > u'.')
+        text += u'.';
+    return text;
+}
+
+std::u16string ApplicationTitle(std::u16string_view programFileName) {
+    std::u16string title(programFileName.substr(0, programFileName.find(u'.')));
+    for (std::size_t i = 1; i < title.size(); ++i)
+        title[i] = static_cast<char16_t>(u_tolower(title[i]));
+    return title;
+}
+
+} // namespace trimeld

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The file-system layer: the only place that speaks to the operating system.
+// Functions return results and errno values; they build no user texts and
+// throw nothing but std::bad_alloc.
+namespace trimeld::platform {
+
+/// A readable byte stream with a position.
+class TStream {
+public:
+    virtual ~TStream() = default;
+    /// Reads up to size bytes at the position and advances it. Returns the
+    /// count read (0 at the end), or -errno when the read failed.
+    [[nodiscard]] virtual std::ptrdiff_t Read(void* buffer, std::size_t size) = 0;
+    [[nodiscard]] virtual std::int64_t Position() const = 0;
+    /// Moves to an absolute position; false when the stream cannot seek.
+    virtual bool Seek(std::int64_t position) = 0;
+    /// The total size in bytes, or -1 when the stream cannot tell.
+    [[nodiscard]] virtual std::int64_t Size() const = 0;
+};
+
+/// A stream over bytes held in memory (tests, fuzzing).
+class TMemoryStream final : public TStream {
+public:
+    explicit TMemoryStream(std::string bytes) : data(std::move(bytes)) {}
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override;
+    std::int64_t Position() const override { return static_cast<std::int64_t>(pos); }
+    bool Seek(std::int64_t position) override;
+    std::int64_t Size() const override { return static_cast<std::int64_t>(data.size()); }
+
+private:
+    std::string data;
+    std::size_t pos = 0;
+};
+
+/// An open file read through its descriptor; closed by the destructor.
+class TFileStream final : public TStream {
+public:
+    /// Opens an existing file read-only. Returns null and sets error to the
+    /// errno value when that fails.
+    static std::unique_ptr<TFileStream> Open(std::u16string_view fileName, int& error);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override;
+    std::int64_t Position() const override { return pos; }
+    bool Seek(std::int64_t position) override;
+    std::int64_t Size() const override;
+
+private:
+    explicit TFileStream(int fd) : fd(fd) {}
+    int fd;
+    std::int64_t pos = 0;
+};
+
+/// A file open for writing. Write hands a block to the system in one piece
+/// (retrying interrupted and short writes); Close closes it. Both return 0 or
+/// an errno value.
+class TOutputFile {
+public:
+    virtual ~TOutputFile() = default;
+    [[nodiscard]] virtual int Write(const char* bytes, std::size_t size) = 0;
+    virtual int Close() = 0;
+    /// True for a character device (a terminal, /dev/null, /dev/full), which
+    /// receives every piece of text at once instead of whole blocks.
+    [[nodiscard]] virtual bool IsCharDevice() const = 0;
+};
+
+struct TCreateResult {
+    std::unique_ptr<TOutputFile> file; ///< null when creation failed
+    int error = 0;                     ///< errno when creation failed
+};
+
+/// Creates a file for writing, or empties an existing one (mode 0666 less
+/// the umask). An empty name gives the process's standard output, which is
+/// never closed.
+[[nodiscard]] TCreateResult CreateOutputFile(std::u16string_view fileName);
+
+/// How a writer creates its file; tests substitute one that fails on cue.
+using TOutputOpener = std::function<TCreateResult(std::u16string_view fileName)>;
+
+/// The name made absolute against the current directory, with its "." and
+/// ".." steps and doubled "/" removed lexically (links are not resolved).
+[[nodiscard]] std::u16string ExpandFileName(std::u16string_view fileName);
+
+/// The system's text for an errno value, without trailing blanks, control
+/// characters and full stops.
+[[nodiscard]] std::u16string SystemErrorText(int error);
+
+/// Whether the name designates an existing file that is not a folder; see
+/// the definition for how links and unreadable folders are treated.
+[[nodiscard]] bool FileExists(std::u16string_view fileName);
+
+/// Whether both names designate the same existing file (device and inode,
+/// following links). False when either cannot be examined.
+[[nodiscard]] bool SameFile(std::u16string_view first, std::u16string_view second);
+
+/// The running program's file name without its folders.
+[[nodiscard]] std::u16string ProgramFileName();
+
+} // namespace trimeld::platform

@@ -1,0 +1,153 @@
+#include "raw/RawWriter.h"
+
+#include "platform/CodePage.h"
+#include "raw/NumberText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace trimeld {
+namespace {
+
+// The I/O failure's texts, keyed by the system's error codes; 3 and 103 are
+// the writer's own (a name too long, a write with no open file).
+constexpr std::int32_t cINVALID_NAME_CODE = 3;
+constexpr std::int32_t cNOT_OPEN_CODE = 103;
+
+std::u16string IoErrorText(std::int32_t code, std::u16string_view fileName) {
+    switch (code) {
+    case ENOENT:
+        return u"The specified file was not found";
+    case cINVALID_NAME_CODE:
+        return u"Invalid file name - " + std::u16string(fileName);
+    case EACCES:
+        return u"File access denied";
+    case EMFILE:
+        return u"Too many open files";
+    default:
+        return u"I/O error " + IntToText(code);
+    }
+}
+
+// The name up to its first NUL, as the system would see it.
+std::u16string CutAtNul(const std::u16string& name) { return name.substr(0, name.find(u'\0')); }
+
+// A triangle text is at most nine number texts, eight blanks.
+constexpr std::size_t cMAX_TRIANGLE_TEXT = 9 * cMAX_NUMBER_TEXT + 8;
+
+} // namespace
+
+TIoError::TIoError(std::int32_t code, std::u16string_view fileName)
+    : TTrimeldError(IoErrorText(code, fileName)), code(code) {}
+
+TRawWriter::TRawWriter(const std::u16string& strFileName, std::size_t blockSize,
+                       platform::TOutputOpener opener)
+    : opener(std::move(opener)), outBuffer(std::max<std::size_t>(blockSize, 1)) {
+    SetUpDefSettings();
+    endLine = platform::EncodeAnsi(cfg.LineEnd);
+    decimalSeparator = platform::EncodeAnsiChar(cfg.DecimalPoint);
+    Open(strFileName);
+}
+
+TRawWriter::~TRawWriter() { Close(); }
+
+void TRawWriter::SetUpDefSettings() { cfg = TRawWriterSettings{}; }
+
+void TRawWriter::Open(const std::u16string& strFileName) {
+    fStatus = RW_OK;
+    const std::u16string name = CutAtNul(strFileName);
+    if (name.size() > cMAX_FILE_NAME)
+        throw TIoError(cINVALID_NAME_CODE, name);
+    outCount = 0;
+    auto created = opener(name);
+    if (!created.file) {
+        fStatus = RW_IO_ERROR;
+        return;
+    }
+    file = std::move(created.file);
+    charDevice = file->IsCharDevice();
+}
+
+void TRawWriter::Close() noexcept {
+    if (!file)
+        return;
+    int error = 0;
+    if (outCount > 0)
+        error = file->Write(outBuffer.data(), outCount);
+    outCount = 0;
+    // A failed close can lose data that the system had accepted, too.
+    const int closeError = file->Close();
+    lastCloseError = error != 0 ? error : closeError;
+    file.reset();
+}
+
+// Appends one piece of text to the buffer; every time the buffer is exactly
+// full its whole block goes to the file in one write.
+void TRawWriter::WritePiece(const char* bytes, std::size_t size) {
+    if (!file)
+        throw TIoError(cNOT_OPEN_CODE);
+    const std::size_t blockSize = outBuffer.size();
+    while (size > 0) {
+        const std::size_t room = std::min(size, blockSize - outCount);
+        std::memcpy(outBuffer.data() + outCount, bytes, room);
+        outCount += room;
+        bytes += room;
+        size -= room;
+        if (outCount == blockSize) {
+            outCount = 0;
+            // On failure the block is lost and the rest of the piece dropped.
+            if (const int error = file->Write(outBuffer.data(), blockSize))
+                throw TIoError(error);
+        }
+    }
+    if (charDevice && outCount > 0) {
+        const std::size_t pending = outCount;
+        outCount = 0;
+        if (const int error = file->Write(outBuffer.data(), pending))
+            throw TIoError(error);
+    }
+}
+
+char* TRawWriter::CoordinateToStr(char* out, float c) const noexcept {
+    return FormatNumber(out, c, cfg.Decimal, cfg.Precision, decimalSeparator);
+}
+
+char* TRawWriter::PointToStr(char* out, const TPoint3D& pt) const noexcept {
+    out = CoordinateToStr(out, pt.x);
+    *out++ = ' ';
+    out = CoordinateToStr(out, pt.y);
+    *out++ = ' ';
+    return CoordinateToStr(out, pt.z);
+}
+
+void TRawWriter::Add(float c) {
+    char text[cMAX_NUMBER_TEXT];
+    WritePiece(text, static_cast<std::size_t>(CoordinateToStr(text, c) - text));
+}
+
+void TRawWriter::Add(const TPoint3D& p) {
+    char text[cMAX_TRIANGLE_TEXT];
+    WritePiece(text, static_cast<std::size_t>(PointToStr(text, p) - text));
+}
+
+void TRawWriter::Add(const TTriangle3D& tr) {
+    char text[cMAX_TRIANGLE_TEXT];
+    char* end = PointToStr(text, tr.a);
+    *end++ = ' ';
+    end = PointToStr(end, tr.b);
+    *end++ = ' ';
+    end = PointToStr(end, tr.c);
+    WritePiece(text, static_cast<std::size_t>(end - text));
+    WritePiece(endLine.data(), endLine.size());
+}
+
+void TRawWriter::AddLabel(std::u16string_view lab) {
+    const std::string bytes = platform::EncodeAnsi(lab);
+    WritePiece(bytes.data(), bytes.size());
+    WritePiece(endLine.data(), endLine.size());
+}
+
+void TRawWriter::AddEndLine() { WritePiece(endLine.data(), endLine.size()); }
+
+} // namespace trimeld

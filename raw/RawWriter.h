@@ -1,0 +1,98 @@
+#pragma once
+
+#include "geometry/CommonTypes.h"
+#include "platform/Files.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace trimeld {
+
+inline constexpr std::int32_t RW_OK = 0;
+inline constexpr std::int32_t RW_IO_ERROR = 1;
+
+/// The writer's default block: the file receives whole blocks of this size.
+inline constexpr std::size_t cOUT_BUFFER_SIZE = 128;
+/// The longest RAW file name, in UTF-16 code units.
+inline constexpr std::size_t cMAX_FILE_NAME = 259;
+
+/// The I/O failure: a code and the text chosen by it.
+class TIoError : public TTrimeldError {
+public:
+    /// fileName fills the text of code 3 ("Invalid file name - %s").
+    explicit TIoError(std::int32_t code, std::u16string_view fileName = {});
+    [[nodiscard]] std::int32_t Code() const noexcept { return code; }
+
+private:
+    std::int32_t code;
+};
+
+/// The formatting settings.
+struct TRawWriterSettings {
+    char16_t DecimalPoint = u'.';
+    std::uint8_t Decimal = 6;
+    std::uint8_t Precision = 11;
+    std::u16string LineEnd = u"\r\n";
+};
+
+/// Owns one RAW file and writes triangles to it as lines of fixed-point text,
+/// through an output buffer written in whole blocks.
+class TRawWriter {
+public:
+    /// Creates the file, or empties an existing one. A file that cannot be
+    /// created leaves Status() == RW_IO_ERROR; nothing is raised for it.
+    /// Throws TIoError (code 3) for a name longer than 259 code units.
+    explicit TRawWriter(const std::u16string& strFileName, std::size_t blockSize = cOUT_BUFFER_SIZE,
+                        platform::TOutputOpener opener = platform::CreateOutputFile);
+    /// Closes the file as Close does; never throws.
+    virtual ~TRawWriter();
+    TRawWriter(const TRawWriter&) = delete;
+    TRawWriter& operator=(const TRawWriter&) = delete;
+
+    /// Creates the file anew on a writer whose file is not open; the settings
+    /// stay. Throws TIoError (code 3) for a name too long.
+    void Open(const std::u16string& strFileName);
+    /// Writes out the buffer and closes the file. Never throws; a failed last
+    /// write is kept for LastCloseError().
+    void Close() noexcept;
+
+    /// Each throws TIoError: code 103 when the file is not open, the errno
+    /// value when a block write fails.
+    void Add(float c);
+    void Add(const TPoint3D& p);
+    void Add(const TTriangle3D& tr);
+    void AddLabel(std::u16string_view lab);
+    void AddEndLine();
+
+    [[nodiscard]] std::int32_t Status() const noexcept { return fStatus; }
+    [[nodiscard]] const TRawWriterSettings& Settings() const noexcept { return cfg; }
+    void SetSettings(const TRawWriterSettings& settings) { cfg = settings; }
+
+    /// The errno value of the last write at the last Close that had bytes
+    /// to write, or 0 when it succeeded (or nothing was closed).
+    [[nodiscard]] int LastCloseError() const noexcept { return lastCloseError; }
+
+private:
+    void SetUpDefSettings();
+    void CreateFile(const std::u16string& strFileName);
+    void WritePiece(const char* bytes, std::size_t size);
+    void WriteNumber(float c);
+    char* PointToStr(char* out, const TPoint3D& pt) const noexcept;
+    char* CoordinateToStr(char* out, float c) const noexcept;
+
+    std::int32_t fStatus = RW_OK;
+    // The file: its handle, buffer and block size.
+    platform::TOutputOpener opener;
+    std::unique_ptr<platform::TOutputFile> file;
+    std::vector<char> outBuffer;
+    std::size_t outCount = 0;
+    bool charDevice = false;
+    TRawWriterSettings cfg;
+    char decimalSeparator = '.';
+    std::string endLine;
+    int lastCloseError = 0;
+};
+
+} // namespace trimeld

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/Files.h"
+#include "stl/TrimeldConverter.h"
+
+#include <cstdint>
+
+namespace trimeld {
+
+/// Receives each text facet once its ENDLOOP line has been seen.
+class TFacetSink {
+public:
+    virtual ~TFacetSink() = default;
+    virtual void AddFacet(const TSTLFace& face) = 0;
+};
+
+/// Reads text STL from the stream's position to its end, streaming: the
+/// text is decoded and split in chunks and never held whole. Returns
+/// normally when the text ends cleanly (an ENDSOLID line, the end of the
+/// lines between facets, or a first line that is not SOLID). Throws
+/// TTrimeldError on the first damage; the facet under way is then not
+/// passed on. lineNumber holds the 1-based number, counted in the file's
+/// line breaks, of the line last examined.
+void ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber);
+
+} // namespace trimeld

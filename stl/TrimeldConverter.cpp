@@ -1,0 +1,211 @@
+#include "stl/TrimeldConverter.h"
+
+#include "geometry/VectorGeometry.h"
+#include "platform/CodePage.h"
+#include "raw/RawWriter.h"
+#include "stl/TextStlReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace trimeld {
+namespace {
+
+constexpr char16_t cCANNOT_OPEN[] = u"Cannot open file \"";
+// Why binary reading stopped when the data ran out before the facet count.
+constexpr char16_t cREAD_BEYOND_END[] = u"Read beyond end of file";
+constexpr char16_t cOUT_OF_MEMORY[] = u"Out of memory";
+
+// Binary facets are read through a buffer of whole records.
+constexpr std::size_t cFACETS_PER_READ = 1310;
+
+float LittleEndianSingle(const unsigned char* bytes) noexcept {
+    const std::uint32_t bits = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                               std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+TPoint3D LittleEndianPoint(const unsigned char* bytes) noexcept {
+    return {LittleEndianSingle(bytes), LittleEndianSingle(bytes + 4), LittleEndianSingle(bytes + 8)};
+}
+
+// Reads until size bytes are in or the stream ends; a failed read throws so
+// that reading stops like on any other damage.
+std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const std::ptrdiff_t got = aStream.Read(static_cast<char*>(buffer) + done, size - done);
+        if (got < 0)
+            throw TIoError(static_cast<std::int32_t>(-got));
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+// A stream that cannot go back to where the kind test started (a pipe)
+// cannot be read correctly at all.
+void SeekOrFail(platform::TStream& aStream, std::int64_t position) {
+    if (!aStream.Seek(position))
+        throw TIoError(ESPIPE);
+}
+
+class TConverterSink final : public TFacetSink {
+public:
+    explicit TConverterSink(TTrimeldConverter& converter) : converter(converter) {}
+    void AddFacet(const TSTLFace& face) override {
+        converter.Orient(face);
+        converter.AddTriangle();
+    }
+
+private:
+    TTrimeldConverter& converter;
+};
+
+} // namespace
+
+TFileOpenError::TFileOpenError(std::u16string_view fileName, int error)
+    : TTrimeldError(cCANNOT_OPEN + platform::ExpandFileName(fileName) + u"\". " +
+                    platform::SystemErrorText(error)),
+      code(error) {}
+
+void TTriangleList::Add(const TTriangle3D& triangle) {
+    const auto slot = static_cast<std::size_t>(count) & (cCHUNK_SIZE - 1);
+    if (slot == 0)
+        chunks.push_back(std::make_unique_for_overwrite<TTriangle3D[]>(cCHUNK_SIZE));
+    chunks.back()[slot] = triangle;
+    ++count;
+}
+
+namespace detail {
+
+TStlKind JudgeKind(const unsigned char (&header)[cFULL_HEADER_LEN]) noexcept {
+    // Each byte is decoded on its own and upper-cased in ASCII only; a byte
+    // of 0x80 and above never decodes to an ASCII letter.
+    std::u16string text(cFULL_HEADER_LEN, u'\0');
+    for (std::size_t i = 0; i < cFULL_HEADER_LEN; ++i) {
+        char16_t ch = platform::DecodeAnsiByte(header[i]);
+        if (ch >= u'a' && ch <= u'z')
+            ch = static_cast<char16_t>(ch - 0x20);
+        text[i] = ch;
+    }
+    if (std::u16string_view(text).substr(0, 4) != cSOLID_LABEL.substr(0, 4))
+        return TStlKind::Binary;
+    if (text.find(cFACETNORMAL_LABEL) == std::u16string::npos)
+        return TStlKind::Binary;
+    return TStlKind::Text;
+}
+
+} // namespace detail
+
+TTrimeldConverter::TTrimeldConverter(std::u16string strStlFileName)
+    : fileName(std::move(strStlFileName)) {
+    InitObj();
+}
+
+TTrimeldConverter::TTrimeldConverter(std::u16string strStlFileName, std::u16string strRawFileName)
+    : fileName(std::move(strStlFileName)) {
+    InitObj();
+    writer = std::make_unique<TRawWriter>(strRawFileName);
+    if (writer->Status() == RW_OK)
+        canWrite = true;
+    else
+        fStatus += writer->Status();
+}
+
+TTrimeldConverter::~TTrimeldConverter() = default;
+
+void TTrimeldConverter::InitObj() {
+    canWrite = false;
+    fStatus = 0;
+    convertErrorCount = 0;
+}
+
+void TTrimeldConverter::Convert() { LoadFromFile(fileName); }
+
+void TTrimeldConverter::LoadFromFile(const std::u16string& aFileName) {
+    int error = 0;
+    const auto stream = platform::TFileStream::Open(aFileName, error);
+    if (!stream)
+        throw TFileOpenError(aFileName, error);
+    LoadFromStream(*stream);
+}
+
+void TTrimeldConverter::LoadFromStream(platform::TStream& aStream) {
+    const std::int64_t start = aStream.Position();
+    unsigned char header[cFULL_HEADER_LEN] = {};
+    lastKind = TStlKind::None;
+    lastStop = {};
+    std::int64_t position = 0;
+    const std::int32_t countBefore = GetTrCount();
+    try {
+        ReadFully(aStream, header, sizeof header);
+        SeekOrFail(aStream, start);
+        lastKind = detail::JudgeKind(header);
+        if (lastKind == TStlKind::Text) {
+            TConverterSink sink(*this);
+            ReadTextStl(aStream, sink, position);
+        } else {
+            ReadBinary(aStream, start);
+        }
+    } catch (const TTrimeldError& failure) {
+        lastStop = {true, failure.Message(), position};
+        if (lastKind == TStlKind::Binary)
+            lastStop.position = GetTrCount() - countBefore + 1; // the facet that failed
+    } catch (const std::bad_alloc&) {
+        lastStop = {true, cOUT_OF_MEMORY, position};
+    }
+    // Every failure ends reading silently: the triangles read so far stay.
+}
+
+void TTrimeldConverter::ReadBinary(platform::TStream& aStream, std::int64_t start) {
+    // The count is whatever the header claims (a text file judged binary can
+    // claim hundreds of millions), so nothing is reserved from it: the list
+    // grows in chunks and reading stops at the first incomplete facet.
+    SeekOrFail(aStream, start);
+    unsigned char header[cBINARY_HEADER_LEN] = {};
+    ReadFully(aStream, header, sizeof header);
+    const auto facetCount = static_cast<std::int32_t>(
+        std::uint32_t{header[80]} | std::uint32_t{header[81]} << 8 |
+        std::uint32_t{header[82]} << 16 | std::uint32_t{header[83]} << 24);
+
+    std::vector<unsigned char> buffer(cFACETS_PER_READ * cFACET_RECORD_LEN);
+    std::int64_t left = std::max<std::int32_t>(facetCount, 0);
+    while (left > 0) {
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::int64_t>(left, cFACETS_PER_READ));
+        const std::size_t got = ReadFully(aStream, buffer.data(), wanted * cFACET_RECORD_LEN);
+        const std::size_t complete = got / cFACET_RECORD_LEN;
+        for (std::size_t i = 0; i < complete; ++i) {
+            const unsigned char* record = buffer.data() + i * cFACET_RECORD_LEN;
+            Orient({LittleEndianPoint(record), LittleEndianPoint(record + 12),
+                    LittleEndianPoint(record + 24), LittleEndianPoint(record + 36)});
+            AddTriangle();
+        }
+        if (complete < wanted)
+            throw TTrimeldError(cREAD_BEYOND_END);
+        left -= static_cast<std::int64_t>(wanted);
+    }
+}
+
+void TTrimeldConverter::Orient(const TSTLFace& face) {
+    const TPoint3D n = CalcPlaneNormal(face.v1, face.v2, face.v3);
+    if (detail::Greater(VectorDotProduct(n, face.normal), 0.0L))
+        tr = {face.v1, face.v2, face.v3};
+    else
+        tr = {face.v3, face.v2, face.v1};
+}
+
+void TTrimeldConverter::AddTriangle() { trList.Add(tr); }
+
+void TTrimeldConverter::Save() {
+    for (std::int32_t i = 0; i < trList.Count(); ++i)
+        writer->Add(trList[i]);
+}
+
+} // namespace trimeld

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "geometry/CommonTypes.h"
+#include "platform/Files.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace trimeld {
+
+class TRawWriter;
+
+inline constexpr std::u16string_view cSOLID_LABEL = u"SOLID";
+inline constexpr std::u16string_view cFACETNORMAL_LABEL = u"FACET NORMAL ";
+inline constexpr std::u16string_view cOUTERLOOP_LABEL = u"OUTER LOOP";
+inline constexpr std::u16string_view cVERTEX_LABEL = u"VERTEX";
+inline constexpr std::u16string_view cENDLOOP_LABEL = u"ENDLOOP";
+inline constexpr std::u16string_view cENDFACET_LABEL = u"ENDFACET";
+inline constexpr std::u16string_view cENDSOLID_LABEL = u"ENDSOLID";
+inline constexpr std::size_t cFULL_HEADER_LEN = 80;
+inline constexpr std::size_t cBINARY_HEADER_LEN = 84; ///< header text and facet count
+inline constexpr std::size_t cFACET_RECORD_LEN = 50;  ///< normal, three corners, 2 attribute bytes
+
+/// One facet as a binary STL stores it (decoded; the record is 50 bytes).
+struct TSTLFace {
+    TPoint3D normal;
+    TPoint3D v1;
+    TPoint3D v2;
+    TPoint3D v3;
+};
+
+/// The failure of opening the STL file: "Cannot open file "%s". %s".
+class TFileOpenError : public TTrimeldError {
+public:
+    TFileOpenError(std::u16string_view fileName, int error);
+    [[nodiscard]] int Code() const noexcept { return code; }
+
+private:
+    int code;
+};
+
+/// What the kind test decided for the last stream read.
+enum class TStlKind { None, Binary, Text };
+
+/// Where and why the last reading stopped before the end of its data.
+/// Position is the 1-based facet number for binary input, the 1-based line
+/// number for text input.
+struct TReadStop {
+    bool stopped = false;
+    std::u16string reason;
+    std::int64_t position = 0;
+};
+
+/// The triangles read, in reading order. Stored in fixed-size chunks so that
+/// growing never copies what was read and never needs twice the memory.
+class TTriangleList {
+public:
+    [[nodiscard]] std::int32_t Count() const noexcept { return count; }
+    [[nodiscard]] const TTriangle3D& operator[](std::int32_t index) const noexcept {
+        return chunks[static_cast<std::size_t>(index) >> cCHUNK_BITS]
+                     [static_cast<std::size_t>(index) & (cCHUNK_SIZE - 1)];
+    }
+    void Add(const TTriangle3D& triangle);
+
+private:
+    static constexpr std::size_t cCHUNK_BITS = 15;
+    static constexpr std::size_t cCHUNK_SIZE = std::size_t{1} << cCHUNK_BITS;
+    std::vector<std::unique_ptr<TTriangle3D[]>> chunks;
+    std::int32_t count = 0;
+};
+
+/// Reads one STL file, binary or text, into an owned, ordered triangle list
+/// whose corners are ordered to agree with each facet's stored normal.
+class TTrimeldConverter {
+public:
+    /// A converter for one STL file; touches no file.
+    explicit TTrimeldConverter(std::u16string strStlFileName);
+    /// The same, with a writer on the RAW name for Save. The writer creates
+    /// or empties that file at once; a file it cannot create shows as a
+    /// non-zero Status. Throws TIoError (code 3) for a RAW name too long.
+    TTrimeldConverter(std::u16string strStlFileName, std::u16string strRawFileName);
+    ~TTrimeldConverter();
+    TTrimeldConverter(const TTrimeldConverter&) = delete;
+    TTrimeldConverter& operator=(const TTrimeldConverter&) = delete;
+
+    /// LoadFromFile on the name given at creation.
+    void Convert();
+    /// Opens the file read-only and reads it with LoadFromStream. Throws
+    /// TFileOpenError when the file cannot be opened; the list is then unchanged.
+    void LoadFromFile(const std::u16string& fileName);
+    /// Appends the triangles found from the stream's position on. Damaged
+    /// content stops reading silently; what was read before stays.
+    void LoadFromStream(platform::TStream& aStream);
+    /// Appends the current triangle.
+    void AddTriangle();
+    /// Hands every triangle to the writer of the two-name constructor.
+    void Save();
+
+    [[nodiscard]] std::int32_t Status() const noexcept { return fStatus; }
+    [[nodiscard]] const TTriangleList& TrianglesList() const noexcept { return trList; }
+    [[nodiscard]] std::int32_t TriangleCount() const noexcept { return GetTrCount(); }
+    [[nodiscard]] std::int32_t GetTrCount() const noexcept { return trList.Count(); }
+    [[nodiscard]] std::int32_t ErrorCount() const noexcept { return convertErrorCount; }
+
+    /// The kind the last reading found, and where and why it stopped early.
+    /// Reports only: reading them changes nothing.
+    [[nodiscard]] TStlKind LastKind() const noexcept { return lastKind; }
+    [[nodiscard]] const TReadStop& LastStop() const noexcept { return lastStop; }
+
+    /// Orders the corners by the stored normal and puts the triangle in the
+    /// current triangle. Throws TFloatError.
+    void Orient(const TSTLFace& face);
+
+private:
+    void InitObj();
+    void ReadBinary(platform::TStream& aStream, std::int64_t start);
+
+    std::unique_ptr<TRawWriter> writer;
+    TTriangle3D tr{};
+    std::int32_t fStatus = 0;
+    bool canWrite = false;
+    TTriangleList trList;
+    std::int32_t convertErrorCount = 0;
+    std::u16string fileName;
+    TStlKind lastKind = TStlKind::None;
+    TReadStop lastStop;
+};
+
+namespace detail {
+/// The kind test on up to 80 header bytes (missing bytes count as zero).
+[[nodiscard]] TStlKind JudgeKind(const unsigned char (&header)[cFULL_HEADER_LEN]) noexcept;
+} // namespace detail
+
+} // namespace trimeld

@@ -1,0 +1,85 @@
+#include "TestSupport.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include <unistd.h>
+
+namespace trimeld::test {
+namespace {
+
+void PutSingle(std::string& out, float value) {
+    std::uint32_t bits = Bits(value);
+    for (int i = 0; i < 4; ++i, bits >>= 8)
+        out += static_cast<char>(bits & 0xFF);
+}
+
+void PutPoint(std::string& out, const TPoint3D& p) {
+    PutSingle(out, p.x);
+    PutSingle(out, p.y);
+    PutSingle(out, p.z);
+}
+
+} // namespace
+
+std::string StlBytes(const std::vector<TSTLFace>& facets, std::optional<std::int32_t> facetCount,
+                     const std::string& header) {
+    std::string out = header.substr(0, 80);
+    out.resize(80, '\0');
+    auto count = static_cast<std::uint32_t>(
+        facetCount.value_or(static_cast<std::int32_t>(facets.size())));
+    for (int i = 0; i < 4; ++i, count >>= 8)
+        out += static_cast<char>(count & 0xFF);
+    for (const TSTLFace& face : facets) {
+        PutPoint(out, face.normal);
+        PutPoint(out, face.v1);
+        PutPoint(out, face.v2);
+        PutPoint(out, face.v3);
+        out += std::string(2, '\0');
+    }
+    return out;
+}
+
+TTempDir::TTempDir() {
+    std::random_device seed;
+    path = std::filesystem::temp_directory_path() /
+           ("trimeld-test-" + std::to_string(::getpid()) + "-" + std::to_string(seed()));
+    std::filesystem::create_directories(path);
+}
+
+TTempDir::~TTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::u16string TTempDir::Name(const std::string& entry) const {
+    return FromUtf8((path / entry).string());
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::filesystem::path CorpusDir() { return TRIMELD_CORPUS_DIR; }
+
+std::uint32_t Bits(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+float FromBits(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+} // namespace trimeld::test

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "stl/TrimeldConverter.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trimeld::test {
+
+/// The bytes of a binary STL: an 80-byte header (text padded with NULs), the
+/// facet count (by default the number of facets) and the facets (each with two zero attribute bytes).
+std::string StlBytes(const std::vector<TSTLFace>& facets, std::optional<std::int32_t> facetCount = std::nullopt,
+                     const std::string& header = "binary test");
+
+/// A fresh folder under the system's temporary folder, removed at the end.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    [[nodiscard]] const std::filesystem::path& Path() const { return path; }
+    [[nodiscard]] std::u16string Name(const std::string& entry) const;
+
+private:
+    std::filesystem::path path;
+};
+
+std::string ReadWholeFile(const std::filesystem::path& path);
+void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes);
+
+/// The folder of the shared STL corpus.
+std::filesystem::path CorpusDir();
+
+/// Bit pattern of a single, and a single from bits.
+std::uint32_t Bits(float value);
+float FromBits(std::uint32_t bits);
+
+} // namespace trimeld::test
