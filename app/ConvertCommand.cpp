@@ -75,6 +75,13 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
     return {count, conv->LastKind(), conv->LastStop()};
 }
 
+std::u16string ChangeFileExtToRaw(std::u16string_view fileName) {
+    const std::size_t last = fileName.find_last_of(u"./");
+    if (last != std::u16string_view::npos && fileName[last] == u'.')
+        fileName = fileName.substr(0, last);
+    return std::u16string(fileName) + u".raw";
+}
+
 std::u16string WithFullStop(std::u16string text) {
     if (!text.empty() && text.back() > u'.')
         text += u'.';

@@ -51,6 +51,12 @@ struct TRunReport {
 TRunReport RunConversion(const std::u16string& stlName, const std::u16string& rawName,
                          const TRunOptions& options = {});
 
+/// The name with its extension changed to ".raw": a "." after the last "/"
+/// starts the extension and is cut with what follows; otherwise ".raw" is
+/// appended. "/models/part.stl" gives "/models/part.raw", "/a.b/part"
+/// gives "/a.b/part.raw".
+[[nodiscard]] std::u16string ChangeFileExtToRaw(std::u16string_view fileName);
+
 /// The error display's text: a final "." unless the text is empty or ends in
 /// a character whose code is 46 or less.
 [[nodiscard]] std::u16string WithFullStop(std::u16string text);
