@@ -1,0 +1,192 @@
+// The command-line converter through its real executable.
+#include "../core/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace trimeld {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadWholeFile;
+using test::StlBytes;
+using test::TTempDir;
+using test::WriteWholeFile;
+
+struct TResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quoted(const std::string& arg) {
+    std::string q = "'";
+    for (const char ch : arg)
+        q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return q + "'";
+}
+
+// Runs the converter with the arguments, optionally as another user through
+// a prefix such as setpriv.
+TResult RunCli(const TTempDir& dir, const std::vector<std::string>& args,
+            const std::string& prefix = "") {
+    std::string command = prefix + Quoted(TRIMELD_CLI);
+    for (const auto& arg : args)
+        command += " " + Quoted(arg);
+    const fs::path out = dir.Path() / "stdout.txt", err = dir.Path() / "stderr.txt";
+    command += " >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
+    const int raw = std::system(command.c_str());
+    TResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadWholeFile(out);
+    result.err = ReadWholeFile(err);
+    return result;
+}
+
+const TSTLFace cUP{{0, 0, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+const std::string cLINE =
+    "0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 0.000000 1.000000 0.000000\r\n";
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteWholeFile(dir.Path() / "good.stl", StlBytes({cUP, cUP}));
+        WriteWholeFile(dir.Path() / "short.stl", StlBytes({cUP, cUP}, 7));
+        WriteWholeFile(dir.Path() / "text.stl", "solid t\nfacet normal 0 0 1\nouter loop\n"
+                                                "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+                                                "endloop\nendfacet\nfacet normal 0 0 1\n"
+                                                "outer loop\nvertex 0 0 0\nvertex 1 x 0\n");
+    }
+    std::string Path(const std::string& entry) const { return (dir.Path() / entry).string(); }
+    TTempDir dir;
+};
+
+TEST_F(CliTest, ConvertsAndReportsWhatItRead) {
+    const TResult r = RunCli(dir, {Path("good.stl")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadWholeFile(Path("good.raw")), cLINE + cLINE);
+    EXPECT_EQ(r.err, "trimeld-convert: 2 triangles read from binary STL, written to " +
+                         Path("good.raw") + "\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, ReportsWhereReadingStopped) {
+    struct Case {
+        std::string stl;
+        std::string report;
+    };
+    const Case cases[] = {
+        {"short.stl", "trimeld-convert: 2 triangles read from binary STL, written to " +
+                          Path("out.raw") +
+                          "\ntrimeld-convert: reading stopped at facet 3: Read beyond end of file.\n"},
+        {"text.stl", "trimeld-convert: 1 triangle read from text STL, written to " + Path("out.raw") +
+                         "\ntrimeld-convert: reading stopped at line 12: 'x' is not a valid floating point value.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stl);
+        const TResult r = RunCli(dir, {Path(c.stl), Path("out.raw")});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err.substr(0, c.report.size()), c.report);
+        EXPECT_EQ(ReadWholeFile(Path("out.raw")).size(), c.stl == "text.stl" ? 82u : 164u);
+        // Under --strict the same run ends with 3 and still writes what was read.
+        fs::remove(Path("out.raw"));
+        EXPECT_EQ(RunCli(dir, {"--strict", Path(c.stl), Path("out.raw")}).status, 3);
+        EXPECT_TRUE(fs::exists(Path("out.raw")));
+    }
+    EXPECT_EQ(RunCli(dir, {"--strict", Path("good.stl")}).status, 0);
+}
+
+TEST_F(CliTest, DashWritesToStandardOutputAndQuietPrintsNothing) {
+    const TResult r = RunCli(dir, {"-q", Path("good.stl"), "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, cLINE + cLINE);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(fs::exists(Path("-")));
+    EXPECT_EQ(RunCli(dir, {Path("good.stl"), "-"}).err,
+              "trimeld-convert: 2 triangles read from binary STL, written to standard output\n");
+}
+
+TEST_F(CliTest, BlockSizeDoesNotChangeTheOutput) {
+    for (const char* size : {"128", "1000", "1048576"}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(RunCli(dir, {"--block-size", size, Path("good.stl"), Path("b.raw")}).status, 0);
+        EXPECT_EQ(ReadWholeFile(Path("b.raw")), cLINE + cLINE);
+    }
+}
+
+TEST_F(CliTest, WrongUsageExitsWith2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"a", "b", "c"},
+        {"--nope", "a"},
+        {"--block-size", "127", "a"},
+        {"--block-size", "1048577", "a"},
+        {"--block-size", "12k", "a"},
+        {"--block-size"},
+    };
+    for (const auto& args : cases) {
+        const TResult r = RunCli(dir, args);
+        EXPECT_EQ(r.status, 2) << args.size();
+        EXPECT_NE(r.err.find("usage: trimeld-convert [OPTIONS] STL [RAW]"), std::string::npos);
+    }
+    const TResult help = RunCli(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: trimeld-convert", 0), 0u);
+    EXPECT_EQ(RunCli(dir, {"--version"}).out, "trimeld-convert 1.0.0.0\n");
+}
+
+TEST_F(CliTest, FailuresPrintTheirTextsAndExitWith1) {
+    const std::string longRaw = Path("") + std::string(300, 'r');
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{Path("good.stl"), "   "}, "Nieprawidłowa nazwa pliku RAW."},
+        {{Path("missing.stl"), Path("x.raw")}, "Nieprawidłowa nazwa pliku STL."},
+        {{dir.Path().string(), Path("x.raw")}, "Nieprawidłowa nazwa pliku STL."},
+        {{Path("good.stl"), Path("./good.stl")}, "Nieprawidłowa nazwa pliku RAW."},
+        {{Path("good.stl"), Path("no/folder.raw")}, "I/O error 103."},
+        {{Path("good.stl"), longRaw}, "Invalid file name - " + longRaw + "."},
+        {{Path("good.stl"), "/dev/full"}, "I/O error 28."},
+        {{"-q", Path("good.stl"), "/dev/full"}, "I/O error 28."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const TResult r = RunCli(dir, c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "trimeld-convert: " + c.message + "\n");
+    }
+    EXPECT_EQ(ReadWholeFile(Path("good.stl")), StlBytes({cUP, cUP}));
+}
+
+TEST_F(CliTest, UnreadableStlFileGivesTheOpenFailure) {
+    const fs::path stl = dir.Path() / "locked.stl";
+    WriteWholeFile(stl, StlBytes({cUP}));
+    fs::permissions(stl, fs::perms::none);
+    fs::create_directory(dir.Path() / "out");
+    fs::permissions(dir.Path() / "out", fs::perms::all);
+    // Root reads any file; the case is made as the unprivileged user nobody.
+    std::string prefix;
+    if (::geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null") != 0)
+            GTEST_SKIP() << "running as root without setpriv: cannot make an unreadable file";
+        prefix = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+        fs::permissions(dir.Path(), fs::perms::all);
+    }
+    const TResult r = RunCli(dir, {stl.string(), Path("out/locked.raw")}, prefix);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "trimeld-convert: Cannot open file \"" + stl.string() +
+                         "\". Permission denied.\n");
+    EXPECT_EQ(fs::file_size(Path("out/locked.raw")), 0u);
+}
+
+} // namespace
+} // namespace trimeld
