@@ -1,0 +1,428 @@
+#include "stl/TextRules.h"
+
+#include "geometry/CommonTypes.h"
+#include "platform/CodePage.h"
+#include "raw/RawWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <unicode/uchar.h>
+
+namespace trimeld {
+namespace {
+
+constexpr char16_t cLIST_INDEX_ERROR[] = u"List index out of bounds (";
+
+constexpr char16_t cCR = u'\r';
+constexpr char16_t cLF = u'\n';
+constexpr char16_t cCOMMA = u',';
+constexpr char16_t cQUOTE = u'"';
+
+bool IsTrimmed(char16_t ch) noexcept {
+    return ch <= u' ';
+}
+
+bool IsBlank(char16_t ch) noexcept {
+    return ch >= 1 && ch <= u' ';
+}
+
+// No character below U+0300 is a non-spacing mark, so ordinary text never
+// reaches ICU.
+bool IsNonSpacingMark(char16_t ch) noexcept {
+    return ch >= 0x0300 && u_charType(ch) == U_NON_SPACING_MARK;
+}
+
+char16_t UpperAscii(char16_t ch) noexcept {
+    return ch >= u'a' && ch <= u'z' ? static_cast<char16_t>(ch - 0x20) : ch;
+}
+
+// A position in a field text for the token splitter; U+0000 counts as the end.
+class TFieldScanner {
+public:
+    explicit TFieldScanner(std::u16string_view fieldText) noexcept : text(fieldText) {}
+    [[nodiscard]] bool AtEnd() const noexcept { return pos >= text.size() || text[pos] == 0; }
+    [[nodiscard]] char16_t Current() const noexcept { return text[pos]; }
+    [[nodiscard]] bool NextIs(char16_t ch) const noexcept {
+        return pos + 1 < text.size() && text[pos + 1] == ch;
+    }
+    void Pass(std::size_t count = 1) noexcept { pos += count; }
+    [[nodiscard]] std::size_t Position() const noexcept { return pos; }
+
+    // Passing a blank or a comma passes the marks that follow it as well.
+    void PassSeparator() noexcept {
+        ++pos;
+        while (pos < text.size() && IsNonSpacingMark(text[pos]))
+            ++pos;
+    }
+    void SkipBlanks() noexcept {
+        while (!AtEnd() && IsBlank(text[pos]))
+            PassSeparator();
+    }
+
+private:
+    std::u16string_view text;
+    std::size_t pos = 0;
+};
+
+} // namespace
+
+void RaiseListIndexError(std::int64_t index) {
+    throw TTrimeldError(cLIST_INDEX_ERROR + IntToText(index) + u")");
+}
+
+const std::u16string& TLineList::Read(std::int32_t index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= count)
+        RaiseListIndexError(index);
+    return items[static_cast<std::size_t>(index)];
+}
+
+void TLineList::Delete(std::int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= count)
+        RaiseListIndexError(index);
+    const auto first = items.begin() + index;
+    std::rotate(first, first + 1, items.begin() + static_cast<std::ptrdiff_t>(count));
+    --count;
+}
+
+void TLineList::Append(std::u16string_view text) {
+    if (count < items.size())
+        items[count].assign(text);
+    else
+        items.emplace_back(text);
+    ++count;
+}
+
+std::u16string_view TrimBlanks(std::u16string_view text) noexcept {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && IsTrimmed(text[first]))
+        ++first;
+    while (last > first && IsTrimmed(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
+std::u16string UpperCaseAscii(std::u16string_view text) {
+    std::u16string out;
+    UpperCaseAscii(text, out);
+    return out;
+}
+
+void UpperCaseAscii(std::u16string_view text, std::u16string& out) {
+    out.resize(text.size());
+    std::transform(text.begin(), text.end(), out.begin(), UpperAscii);
+}
+
+bool StartsWith(std::u16string_view keyword, std::u16string_view text) noexcept {
+    return !text.empty() && text.substr(0, keyword.size()) == keyword;
+}
+
+bool Contains(std::u16string_view keyword, std::u16string_view text) noexcept {
+    return !text.empty() && text.find(keyword) != std::u16string_view::npos;
+}
+
+bool SameTextAscii(std::u16string_view first, std::u16string_view second) noexcept {
+    return first.size() == second.size() &&
+           std::equal(first.begin(), first.end(), second.begin(),
+                      [](char16_t a, char16_t b) { return UpperAscii(a) == UpperAscii(b); });
+}
+
+void SplitFields(std::u16string_view text, TFieldList& fields) {
+    fields.Clear();
+    TFieldScanner scan(text);
+    std::u16string quoted;
+    scan.SkipBlanks();
+    while (!scan.AtEnd()) {
+        if (scan.Current() == cQUOTE) {
+            quoted.clear();
+            scan.Pass();
+            while (!scan.AtEnd()) {
+                if (scan.Current() == cQUOTE) {
+                    if (!scan.NextIs(cQUOTE)) {
+                        scan.Pass();
+                        break;
+                    }
+                    scan.Pass(); // a doubled quote stands for one
+                }
+                quoted += scan.Current();
+                scan.Pass();
+            }
+            fields.Append(quoted);
+        } else {
+            const std::size_t start = scan.Position();
+            while (!scan.AtEnd() && !IsBlank(scan.Current()) && scan.Current() != cCOMMA)
+                scan.Pass();
+            fields.Append(text.substr(start, scan.Position() - start));
+        }
+        scan.SkipBlanks();
+        if (!scan.AtEnd() && scan.Current() == cCOMMA) {
+            scan.PassSeparator();
+            if (scan.AtEnd())
+                fields.Append({});
+            scan.SkipBlanks();
+        }
+    }
+}
+
+void SplitLines(std::u16string_view text, TLineList& lines) {
+    lines.Clear();
+    detail::TLineSplitter splitter;
+    splitter.Input().assign(text);
+    splitter.Finish();
+    std::u16string_view line;
+    while (splitter.Next(line) == detail::TLineSplitter::TStep::Line)
+        lines.Append(line);
+}
+
+void LoadText(platform::TStream& aStream, TLineList& lines) {
+    lines.Clear();
+    TLineReader reader(aStream);
+    std::u16string_view line;
+    while (reader.Next(line))
+        lines.Append(line);
+    reader.SkipRest();
+}
+
+namespace detail {
+
+TTextEncoding DetectEncoding(std::string_view firstBytes, std::size_t& markerLength) noexcept {
+    if (firstBytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        markerLength = 3;
+        return TTextEncoding::Utf8;
+    }
+    markerLength = 2;
+    if (firstBytes.substr(0, 2) == "\xFF\xFE")
+        return TTextEncoding::Utf16LE;
+    if (firstBytes.substr(0, 2) == "\xFE\xFF")
+        return TTextEncoding::Utf16BE;
+    markerLength = 0;
+    return TTextEncoding::Ansi;
+}
+
+void TTextDecoder::Decode(std::string_view bytes, bool last, std::u16string& text) {
+    switch (encoding) {
+    case TTextEncoding::Ansi: {
+        const std::size_t start = text.size();
+        text.resize(start + bytes.size());
+        char16_t* out = text.data() + start;
+        for (const char ch : bytes) {
+            // ASCII is most of any text STL and decodes to itself.
+            const auto byte = static_cast<unsigned char>(ch);
+            *out++ = byte < 0x80 ? char16_t{byte} : platform::DecodeAnsiByte(byte);
+        }
+        break;
+    }
+    case TTextEncoding::Utf8:
+        DecodeUtf8(bytes, text);
+        if (last && utf8Due > 0)
+            wellFormed = false; // the text ends inside a sequence
+        break;
+    case TTextEncoding::Utf16LE:
+    case TTextEncoding::Utf16BE: {
+        const bool littleEndian = encoding == TTextEncoding::Utf16LE;
+        for (const char ch : bytes) {
+            const unsigned byte = static_cast<unsigned char>(ch);
+            if (utf16Pending < 0) {
+                utf16Pending = static_cast<int>(byte);
+                continue;
+            }
+            const auto first = static_cast<unsigned>(utf16Pending);
+            text += static_cast<char16_t>(littleEndian ? first | byte << 8 : first << 8 | byte);
+            utf16Pending = -1;
+        }
+        if (last)
+            utf16Pending = -1; // a final odd byte is dropped
+        break;
+    }
+    }
+}
+
+// Well-formed UTF-8 as Unicode defines it: no overlong forms, no surrogates,
+// nothing above U+10FFFF. Characters above U+FFFF become surrogate pairs.
+void TTextDecoder::DecodeUtf8(std::string_view bytes, std::u16string& text) {
+    for (const char ch : bytes) {
+        if (!wellFormed)
+            return; // the whole text is void; the rest need not be decoded
+        const auto byte = static_cast<unsigned char>(ch);
+        if (utf8Due > 0) {
+            if (byte < utf8Low || byte > utf8High) {
+                wellFormed = false;
+                continue;
+            }
+            utf8Value = utf8Value << 6 | (byte & 0x3Fu);
+            utf8Low = 0x80;
+            utf8High = 0xBF;
+            if (--utf8Due > 0)
+                continue;
+        } else if (byte < 0x80) {
+            utf8Value = byte;
+        } else if (byte >= 0xC2 && byte <= 0xDF) {
+            utf8Value = byte & 0x1Fu;
+            utf8Due = 1;
+            continue;
+        } else if (byte >= 0xE0 && byte <= 0xEF) {
+            utf8Value = byte & 0x0Fu;
+            utf8Due = 2;
+            utf8Low = byte == 0xE0 ? 0xA0 : 0x80;
+            utf8High = byte == 0xED ? 0x9F : 0xBF;
+            continue;
+        } else if (byte >= 0xF0 && byte <= 0xF4) {
+            utf8Value = byte & 0x07u;
+            utf8Due = 3;
+            utf8Low = byte == 0xF0 ? 0x90 : 0x80;
+            utf8High = byte == 0xF4 ? 0x8F : 0xBF;
+            continue;
+        } else {
+            wellFormed = false;
+            continue;
+        }
+        if (utf8Value >= 0x10000) {
+            const std::uint32_t offset = utf8Value - 0x10000;
+            text += static_cast<char16_t>(0xD800 + (offset >> 10));
+            text += static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+        } else {
+            text += static_cast<char16_t>(utf8Value);
+        }
+    }
+}
+
+std::u16string& TLineSplitter::Input() {
+    text.erase(0, pos);
+    scanned -= pos;
+    pos = 0;
+    return text;
+}
+
+TLineSplitter::TStep TLineSplitter::Next(std::u16string_view& line) {
+    if (ended)
+        return TStep::End;
+    if (afterCr) {
+        // Whether the LF of a CR LF pair follows may be for the next piece to say.
+        if (pos == text.size()) {
+            if (!finished)
+                return TStep::NeedMore;
+            ended = true;
+            return TStep::End;
+        }
+        if (text[pos] == cLF)
+            scanned = ++pos;
+        afterCr = false;
+    }
+    const char16_t* const data = text.data();
+    std::size_t end = scanned;
+    while (end < text.size() &&
+           !(data[end] <= cCR && (data[end] == cCR || data[end] == cLF || data[end] == 0)))
+        ++end;
+    if (end == text.size()) {
+        scanned = end;
+        if (!finished)
+            return TStep::NeedMore;
+        ended = true;
+        if (pos == end)
+            return TStep::End; // a break at the very end opens no further line
+        line = std::u16string_view(data + pos, end - pos);
+        pos = end;
+        return TStep::Line;
+    }
+    line = std::u16string_view(data + pos, end - pos);
+    const char16_t breakChar = data[end];
+    pos = scanned = end + 1;
+    if (breakChar == 0) {
+        // U+0000 ends the text; the characters before it on its line are its last line.
+        ended = true;
+        return line.empty() ? TStep::End : TStep::Line;
+    }
+    afterCr = breakChar == cCR;
+    return TStep::Line;
+}
+
+} // namespace detail
+
+TLineReader::TLineReader(platform::TStream& aStream, std::size_t chunkSize)
+    : stream(aStream), chunk(std::max<std::size_t>(chunkSize, 4)) {}
+
+std::size_t TLineReader::ReadChunk() {
+    const std::ptrdiff_t got = stream.Read(chunk.data(), chunk.size());
+    if (got < 0)
+        throw TIoError(static_cast<std::int32_t>(-got));
+    return static_cast<std::size_t>(got);
+}
+
+void TLineReader::Start() {
+    started = true;
+    const std::int64_t textStart = stream.Position();
+    // The marker test needs three bytes, which a stream may deliver one at a time.
+    std::size_t have = 0;
+    while (have < 3) {
+        const std::ptrdiff_t got = stream.Read(chunk.data() + have, chunk.size() - have);
+        if (got < 0)
+            throw TIoError(static_cast<std::int32_t>(-got));
+        if (got == 0) {
+            streamEnded = true;
+            break;
+        }
+        have += static_cast<std::size_t>(got);
+    }
+    std::size_t marker = 0;
+    const auto encoding = detail::DetectEncoding({chunk.data(), have}, marker);
+    decoder = detail::TTextDecoder(encoding);
+
+    if (encoding == detail::TTextEncoding::Utf8) {
+        // A flaw anywhere voids the whole text, so the bytes are checked to
+        // the end before the first line is given out.
+        detail::TTextDecoder check(encoding);
+        std::u16string scratch;
+        check.Decode({chunk.data() + marker, have - marker}, streamEnded, scratch);
+        while (!streamEnded && check.WellFormed()) {
+            scratch.clear();
+            const std::size_t got = ReadChunk();
+            streamEnded = got == 0;
+            check.Decode({chunk.data(), got}, streamEnded, scratch);
+        }
+        if (!check.WellFormed()) {
+            SkipRest();
+            splitter.Finish();
+            return;
+        }
+        if (!stream.Seek(textStart + static_cast<std::int64_t>(marker)))
+            throw TIoError(ESPIPE);
+        streamEnded = false;
+        return;
+    }
+
+    decoder.Decode({chunk.data() + marker, have - marker}, streamEnded, splitter.Input());
+    if (streamEnded)
+        splitter.Finish();
+}
+
+bool TLineReader::Next(std::u16string_view& line) {
+    if (!started)
+        Start();
+    for (;;) {
+        switch (splitter.Next(line)) {
+        case detail::TLineSplitter::TStep::Line:
+            ++lineNumber;
+            return true;
+        case detail::TLineSplitter::TStep::End:
+            return false;
+        case detail::TLineSplitter::TStep::NeedMore: {
+            const std::size_t got = ReadChunk();
+            streamEnded = got == 0;
+            decoder.Decode({chunk.data(), got}, streamEnded, splitter.Input());
+            if (streamEnded)
+                splitter.Finish();
+            break;
+        }
+        }
+    }
+}
+
+void TLineReader::SkipRest() {
+    if (!started)
+        Start();
+    while (!streamEnded)
+        streamEnded = ReadChunk() == 0;
+}
+
+} // namespace trimeld
