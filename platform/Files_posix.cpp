@@ -32,6 +32,16 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
+// Opens without waiting: a FIFO with no process at its other end would
+// otherwise block the open for good (a reader sees an empty stream, a
+// writer fails with ENXIO). Reads and writes block normally afterwards.
+int OpenNotWaiting(const char* path, int flags, mode_t mode = 0) {
+    const int fd = OpenRetrying(path, flags | O_NONBLOCK, mode);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 // write() until every byte is out: interrupted and short writes continue.
 int WriteAll(int fd, const char* bytes, std::size_t size) {
     while (size > 0) {
@@ -99,7 +109,7 @@ std::unique_ptr<TFileStream> TFileStream::Open(std::u16string_view fileName, int
         error = EINVAL;
         return nullptr;
     }
-    const int fd = OpenRetrying(native->c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenNotWaiting(native->c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
         return nullptr;
@@ -143,7 +153,7 @@ TCreateResult CreateOutputFile(std::u16string_view fileName) {
         const auto native = NativeName(fileName);
         if (!native)
             return {nullptr, EINVAL};
-        fd = OpenRetrying(native->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = OpenNotWaiting(native->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0)
             return {nullptr, errno};
     }

@@ -4,7 +4,7 @@
 set -eu
 
 packages="g++ cmake make python3 libgtest-dev libgmock-dev libicu-dev qt6-base-dev \
-xvfb xauth clang-14 libclang-rt-14-dev libbenchmark-dev"
+xvfb xauth time clang-14 libclang-rt-14-dev libbenchmark-dev"
 
 missing=""
 for p in $packages; do

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace trimeld::platform {
@@ -95,6 +96,19 @@ TEST(Files, OutputToCharacterDeviceIsFlaggedAndEmptyNameIsStandardOutput) {
     EXPECT_EQ(out.file->Close(), 0);
     // Standard output belongs to the process and stays open.
     EXPECT_NE(::fcntl(STDOUT_FILENO, F_GETFD), -1);
+}
+
+TEST(Files, FifoWithoutPeerNeverBlocksTheOpen) {
+    TTempDir dir;
+    ASSERT_EQ(::mkfifo((dir.Path() / "pipe").c_str(), 0600), 0);
+    const TCreateResult out = CreateOutputFile(dir.Name("pipe"));
+    EXPECT_FALSE(out.file);
+    EXPECT_EQ(out.error, ENXIO); // no reader
+    int error = 0;
+    const auto stream = TFileStream::Open(dir.Name("pipe"), error);
+    ASSERT_TRUE(stream);
+    char byte;
+    EXPECT_EQ(stream->Read(&byte, 1), 0); // no writer: an empty stream
 }
 
 } // namespace
