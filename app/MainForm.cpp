@@ -187,7 +187,7 @@ void TfrmMain::sbOpenSourceClick() {
         return;
 
     txtFileIn->setText(*chosen);
-    txtFileOut->setText(ToQString(detail::ChangeExtToRaw(chosen->toStdU16String())));
+    txtFileOut->setText(ToQString(ChangeFileExtToRaw(chosen->toStdU16String())));
 }
 
 void TfrmMain::FormCreate() {
@@ -241,13 +241,6 @@ std::u16string InitialFolder(std::u16string_view stlName) {
     if (folder.size() > 1)
         folder.pop_back();
     return folder;
-}
-
-std::u16string ChangeExtToRaw(std::u16string_view fileName) {
-    const std::size_t last = fileName.find_last_of(u"./");
-    if (last != std::u16string_view::npos && fileName[last] == u'.')
-        fileName = fileName.substr(0, last);
-    return std::u16string(fileName) + u".raw";
 }
 
 QStringList NameFilters(std::u16string_view filterText) {

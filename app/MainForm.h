@@ -155,10 +155,6 @@ bool NotifyShowingErrors(QApplication& app, QObject* receiver, QEvent* event,
 /// the dialog's own choice.
 [[nodiscard]] std::u16string InitialFolder(std::u16string_view stlName);
 
-/// The name with its extension replaced by ".raw": a "." after the last "/"
-/// is cut with what follows it; a name without one gets ".raw" appended.
-[[nodiscard]] std::u16string ChangeExtToRaw(std::u16string_view fileName);
-
 /// The dialog's file types from a filter text of "|"-separated description
 /// and pattern pairs, as Qt name filters ("Description (patterns)"). "*.*"
 /// becomes "*", which matches every name here, dots or not.

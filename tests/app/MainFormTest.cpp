@@ -1,4 +1,5 @@
 #include "app/MainForm.h"
+#include "app/ConvertCommand.h"
 
 #include <algorithm>
 #include <csignal>
@@ -687,7 +688,7 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, raw);
         QCOMPARE(QString::fromStdU16String(InitialFolder(name.toStdU16String())), folder);
-        QCOMPARE(QString::fromStdU16String(ChangeExtToRaw(name.toStdU16String())), raw);
+        QCOMPARE(QString::fromStdU16String(trimeld::ChangeFileExtToRaw(name.toStdU16String())), raw);
     }
 
     void BrowseStartsInTheStlFolder_data() {
