@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,14 @@ struct TResult {
 
 std::string Quoted(const std::string& arg) {
     std::string q = "'";
-    for (const char ch : arg)
-        q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return q + "'";
+    for (const char ch : arg) {
+        if (ch == '\'')
+            q.append("'\\''");
+        else
+            q.push_back(ch);
+    }
+    q.push_back('\'');
+    return q;
 }
 
 // Runs the converter with the arguments, optionally as another user through
@@ -39,9 +45,9 @@ TResult RunCli(const TTempDir& dir, const std::vector<std::string>& args,
             const std::string& prefix = "") {
     std::string command = prefix + Quoted(TRIMELD_CLI);
     for (const auto& arg : args)
-        command += " " + Quoted(arg);
+        command.append(" ").append(Quoted(arg));
     const fs::path out = dir.Path() / "stdout.txt", err = dir.Path() / "stderr.txt";
-    command += " >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
+    command.append(" >").append(Quoted(out.string())).append(" 2>").append(Quoted(err.string()));
     const int raw = std::system(command.c_str());
     TResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -58,6 +64,9 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteWholeFile(dir.Path() / "good.stl", StlBytes({cUP, cUP}));
+        fs::create_directory(dir.Path() / "sub");
+        fs::create_hard_link(dir.Path() / "good.stl", dir.Path() / "hard.raw");
+        fs::create_symlink(dir.Path() / "good.stl", dir.Path() / "soft.raw");
         WriteWholeFile(dir.Path() / "short.stl", StlBytes({cUP, cUP}, 7));
         WriteWholeFile(dir.Path() / "text.stl", "solid t\nfacet normal 0 0 1\nouter loop\n"
                                                 "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
@@ -153,6 +162,10 @@ TEST_F(CliTest, FailuresPrintTheirTextsAndExitWith1) {
         {{Path("missing.stl"), Path("x.raw")}, "Nieprawidłowa nazwa pliku STL."},
         {{dir.Path().string(), Path("x.raw")}, "Nieprawidłowa nazwa pliku STL."},
         {{Path("good.stl"), Path("./good.stl")}, "Nieprawidłowa nazwa pliku RAW."},
+        {{Path("good.stl"), Path("sub/../good.stl")}, "Nieprawidłowa nazwa pliku RAW."},
+        {{Path("good.stl"), Path("sub//..//good.stl")}, "Nieprawidłowa nazwa pliku RAW."},
+        {{Path("good.stl"), Path("hard.raw")}, "Nieprawidłowa nazwa pliku RAW."},
+        {{Path("good.stl"), Path("soft.raw")}, "Nieprawidłowa nazwa pliku RAW."},
         {{Path("good.stl"), Path("no/folder.raw")}, "I/O error 103."},
         {{Path("good.stl"), longRaw}, "Invalid file name - " + longRaw + "."},
         {{Path("good.stl"), "/dev/full"}, "I/O error 28."},
@@ -167,21 +180,40 @@ TEST_F(CliTest, FailuresPrintTheirTextsAndExitWith1) {
     EXPECT_EQ(ReadWholeFile(Path("good.stl")), StlBytes({cUP, cUP}));
 }
 
+// Runs as the unprivileged user nobody when the test runs as root, since
+// root writes any file. Returns the prefix, or nullopt when that is impossible.
+std::optional<std::string> AsUnprivileged(const TTempDir& dir) {
+    if (::geteuid() != 0)
+        return "";
+    if (std::system("command -v setpriv >/dev/null") != 0)
+        return std::nullopt;
+    fs::permissions(dir.Path(), fs::perms::all);
+    return "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+}
+
+TEST_F(CliTest, ReadOnlyRawFileIsNotChanged) {
+    const auto prefix = AsUnprivileged(dir);
+    if (!prefix)
+        GTEST_SKIP() << "running as root without setpriv: cannot make a read-only file";
+    WriteWholeFile(Path("locked.raw"), "keep");
+    fs::permissions(Path("locked.raw"), fs::perms::owner_read | fs::perms::group_read |
+                                            fs::perms::others_read);
+    const TResult r = RunCli(dir, {Path("good.stl"), Path("locked.raw")}, *prefix);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "trimeld-convert: I/O error 103.\n");
+    EXPECT_EQ(ReadWholeFile(Path("locked.raw")), "keep");
+}
+
 TEST_F(CliTest, UnreadableStlFileGivesTheOpenFailure) {
     const fs::path stl = dir.Path() / "locked.stl";
     WriteWholeFile(stl, StlBytes({cUP}));
     fs::permissions(stl, fs::perms::none);
     fs::create_directory(dir.Path() / "out");
     fs::permissions(dir.Path() / "out", fs::perms::all);
-    // Root reads any file; the case is made as the unprivileged user nobody.
-    std::string prefix;
-    if (::geteuid() == 0) {
-        if (std::system("command -v setpriv >/dev/null") != 0)
-            GTEST_SKIP() << "running as root without setpriv: cannot make an unreadable file";
-        prefix = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
-        fs::permissions(dir.Path(), fs::perms::all);
-    }
-    const TResult r = RunCli(dir, {stl.string(), Path("out/locked.raw")}, prefix);
+    const auto prefix = AsUnprivileged(dir);
+    if (!prefix)
+        GTEST_SKIP() << "running as root without setpriv: cannot make an unreadable file";
+    const TResult r = RunCli(dir, {stl.string(), Path("out/locked.raw")}, *prefix);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "trimeld-convert: Cannot open file \"" + stl.string() +
                          "\". Permission denied.\n");

@@ -45,6 +45,7 @@ TEST(ConvertCommand, ChecksRawNameFirstThenStlNameThenSameFile) {
         {stl, dir.Name("out.raw"), TNameCheck::Ok},
         {stl, stl, TNameCheck::BadRawName},
         {stl, dir.Name("folder/../part.stl"), TNameCheck::BadRawName},
+        {stl, dir.Name(".//.///part.stl"), TNameCheck::BadRawName},
         {stl, dir.Name("link.raw"), TNameCheck::BadRawName},
         {stl, dir.Name("hard.raw"), TNameCheck::BadRawName},
     };
@@ -99,6 +100,17 @@ TEST(ConvertCommand, RunFailuresAndWhatTheyLeave) {
     EXPECT_THROW(RunConversion(dir.Name("missing.stl"), dir.Name("out.raw")), TFileOpenError);
     EXPECT_TRUE(fs::exists(dir.Path() / "out.raw"));
     EXPECT_EQ(fs::file_size(dir.Path() / "out.raw"), 0u);
+}
+
+TEST(ConvertCommand, FolderRemovedBetweenChecksAndCreationIsReported) {
+    TTempDir dir;
+    WriteWholeFile(dir.Path() / "one.stl", cONE_FACET);
+    fs::create_directory(dir.Path() / "sub");
+    ASSERT_EQ(CheckNames(dir.Name("one.stl"), dir.Name("sub/out.raw")), TNameCheck::Ok);
+    fs::remove(dir.Path() / "sub");
+    EXPECT_THAT([&] { RunConversion(dir.Name("one.stl"), dir.Name("sub/out.raw")); },
+                ThrowsMessage<TIoError>(StrEq("I/O error 103")));
+    EXPECT_FALSE(fs::exists(dir.Path() / "sub"));
 }
 
 // The last block is lost at closing: the run reports it instead of success.

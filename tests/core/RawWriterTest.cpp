@@ -173,6 +173,20 @@ TEST(RawWriter, FailedWriteAtCloseIsKeptNotRaised) {
     EXPECT_TRUE(disk.blocks.empty());
 }
 
+TEST(RawWriter, ReleasingAWriterWhoseLastWriteFailsRaisesNothing) {
+    TFakeDisk disk;
+    disk.failAt = 1;
+    disk.failError = EIO;
+    {
+        TRawWriter writer(u"x.raw", cOUT_BUFFER_SIZE, disk.Opener());
+        writer.Add(cUNIT);
+        writer.Add(cUNIT); // first block out, 36 bytes wait in the buffer
+    } // the destructor's write fails: nothing escapes
+    EXPECT_EQ(disk.Content(), (cUNIT_LINE + cUNIT_LINE).substr(0, 128));
+    EXPECT_EQ(disk.closes, 1);
+    static_assert(std::is_nothrow_destructible_v<TRawWriter>);
+}
+
 TEST(RawWriter, DevFullFailsOnTheFirstPieceAndStaysOpen) {
     TRawWriter writer(u"/dev/full");
     EXPECT_EQ(writer.Status(), RW_OK);

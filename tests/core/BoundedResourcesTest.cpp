@@ -1,0 +1,137 @@
+// Hostile sizes: huge claimed counts, floods of blank lines, one endless
+// line. Each must finish, keep what was read before, and stay within memory.
+// Memory is measured in a forked child (a death test), so that earlier tests
+// do not count.
+#include "stl/TrimeldConverter.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/resource.h>
+
+namespace trimeld {
+namespace {
+
+constexpr std::int64_t cMIB = 1024 * 1024;
+
+// A stream of head, then size bytes repeating filler, then tail, produced as
+// it is read, so that gigabytes cost no memory in the test itself.
+class TGeneratedStream final : public platform::TStream {
+public:
+    TGeneratedStream(std::string head, std::string filler, std::int64_t fillSize, std::string tail)
+        : head(std::move(head)), filler(std::move(filler)), fillSize(fillSize),
+          tail(std::move(tail)) {}
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t done = 0;
+        const std::int64_t fillEnd = static_cast<std::int64_t>(head.size()) + fillSize;
+        while (done < size && pos < Size()) {
+            if (pos < static_cast<std::int64_t>(head.size())) {
+                out[done++] = head[static_cast<std::size_t>(pos++)];
+            } else if (pos < fillEnd) {
+                // Whole runs of the filler at once: this is the hot path.
+                const auto offset = static_cast<std::size_t>(
+                    (pos - static_cast<std::int64_t>(head.size())) %
+                    static_cast<std::int64_t>(filler.size()));
+                const std::size_t run = std::min<std::size_t>(
+                    {filler.size() - offset, size - done, static_cast<std::size_t>(fillEnd - pos)});
+                std::memcpy(out + done, filler.data() + offset, run);
+                done += run;
+                pos += static_cast<std::int64_t>(run);
+            } else {
+                out[done++] = tail[static_cast<std::size_t>(pos++ - fillEnd)];
+            }
+        }
+        return static_cast<std::ptrdiff_t>(done);
+    }
+    std::int64_t Position() const override { return pos; }
+    bool Seek(std::int64_t position) override {
+        pos = position;
+        return position >= 0;
+    }
+    std::int64_t Size() const override {
+        return static_cast<std::int64_t>(head.size() + tail.size()) + fillSize;
+    }
+
+private:
+    std::string head, filler;
+    std::int64_t fillSize;
+    std::string tail;
+    std::int64_t pos = 0;
+};
+
+const std::string cFACET = "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n"
+                           "vertex 0 1 0\nendloop\nendfacet\n";
+
+std::int64_t PeakBytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool cMEASURES_MEMORY = false;
+#else
+constexpr bool cMEASURES_MEMORY = true;
+#endif
+
+// Reads the stream in a child process and exits 0 when the triangle count
+// is as expected and the peak memory within the limit. Under the address
+// sanitizer memory figures mean nothing, so only the count is checked.
+void ExpectReadWithin(TGeneratedStream& stream, std::int32_t triangles, std::int64_t limit) {
+    EXPECT_EXIT(
+        {
+            TTrimeldConverter conv(u"generated.stl");
+            conv.LoadFromStream(stream);
+            if (conv.TriangleCount() != triangles) {
+                std::fprintf(stderr, "read %d triangles\n", conv.TriangleCount());
+                std::exit(1);
+            }
+            if (cMEASURES_MEMORY && PeakBytes() > limit) {
+                std::fprintf(stderr, "peak %lld MiB\n", static_cast<long long>(PeakBytes() / cMIB));
+                std::exit(2);
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// Facets cost 72 bytes each at most, plus 64 MiB, whatever the text.
+constexpr std::int64_t cTEXT_BASE = 64 * cMIB;
+
+TEST(BoundedResources, HugeClaimedFacetCountOnAShortFile) {
+    std::string bytes = test::StlBytes({{{0, 0, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}, 0x7FFFFFFF);
+    TGeneratedStream stream(bytes, " ", 0, "");
+    ExpectReadWithin(stream, 1, 16 * cMIB + 40);
+}
+
+TEST(BoundedResources, MillionBlankLines) {
+    TGeneratedStream stream("solid x\n" + cFACET, "\n", 1'000'000, cFACET + "endsolid x\n");
+    ExpectReadWithin(stream, 2, cTEXT_BASE + 2 * 72);
+}
+
+TEST(BoundedResources, GigabyteOfBlankLinesBetweenTwoFacets) {
+    const std::string blanks = std::string(62, ' ') + "\r\n";
+    TGeneratedStream stream("solid x\n" + cFACET, blanks, 1024 * cMIB, cFACET);
+    ExpectReadWithin(stream, 2, cTEXT_BASE + 2 * 72);
+}
+
+TEST(BoundedResources, DamageAfterBlankFloodKeepsEarlierFacets) {
+    TGeneratedStream stream("solid x\n" + cFACET, "\t \n", 30 * cMIB, "facet normal 0 0\n");
+    ExpectReadWithin(stream, 1, cTEXT_BASE + 72);
+}
+
+TEST(BoundedResources, EndlessLineCostsASmallMultipleOfItsLength) {
+    constexpr std::int64_t cLINE = 256 * cMIB;
+    TGeneratedStream stream("solid x\n" + cFACET, "vertex 1 2 3 ", cLINE, "");
+    // Decoded to UTF-16 the line takes twice its bytes; allow for growth.
+    ExpectReadWithin(stream, 1, 5 * cLINE + cTEXT_BASE);
+}
+
+} // namespace
+} // namespace trimeld
