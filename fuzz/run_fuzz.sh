@@ -21,7 +21,7 @@ for target in $targets; do
     seeds="fuzz/seeds/$target"
     [ "$target" = LoadFromStreamFuzz ] && seeds="$seeds ../shared/corpus examples"
     # shellcheck disable=SC2086
-    if ! "$build/fuzz/$target" "$work" $seeds -max_total_time="$seconds" -rss_limit_mb=2048 \
+    if ! "$build/fuzz/$target" "$work" $seeds -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" \
         >"$build/$target.log" 2>&1; then
         status=1
