@@ -38,7 +38,15 @@ struct TDecimalText {
     std::u16string_view fractionDigits;
     std::int64_t exponent = 0;
     bool negative = false;
+    // The digits of both parts as one integer, gathered while scanning; valid
+    // when there are at most 19 of them, which stay below 2^64.
+    std::uint64_t digitValue = 0;
+    std::size_t digitCount = 0;
 };
+
+// Up to 19 digits, every step v * 10 + d of the parser stays an integer below
+// 2^64 and so is exact in extended precision: the integer is the same value.
+constexpr std::size_t cEXACT_DIGITS = 19;
 
 bool IsDigit(char16_t ch) noexcept {
     return ch >= u'0' && ch <= u'9';
@@ -52,8 +60,11 @@ bool ScanDecimal(std::u16string_view text, char16_t separator, TDecimalText& num
         return index < text.size() ? text[index] : u'\0';
     };
     const auto digitsFrom = [&](std::size_t start) noexcept {
-        while (IsDigit(at(pos)))
+        while (IsDigit(at(pos))) {
+            number.digitValue = number.digitValue * 10 + static_cast<unsigned>(text[pos] - u'0');
             ++pos;
+        }
+        number.digitCount += pos - start;
         return text.substr(start, pos - start);
     };
     while (at(pos) == u' ')
@@ -200,12 +211,16 @@ TDecimalResult Evaluate(const TDecimalText& number) noexcept {
         v = v * 10.0L;
         v = v + static_cast<long double>(digit);
     };
-    for (const char16_t ch : number.wholeDigits)
-        take(ch);
-    for (const char16_t ch : number.fractionDigits)
-        take(ch);
-    if (exact)
-        v = static_cast<long double>(whole);
+    if (number.digitCount <= cEXACT_DIGITS) {
+        v = static_cast<long double>(number.digitValue);
+    } else {
+        for (const char16_t ch : number.wholeDigits)
+            take(ch);
+        for (const char16_t ch : number.fractionDigits)
+            take(ch);
+        if (exact)
+            v = static_cast<long double>(whole);
+    }
     if (std::isinf(v))
         return {}; // an infinity stays one through every later step
 
