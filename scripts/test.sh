@@ -1,11 +1,23 @@
 #!/bin/sh
 # Installs what is missing, builds everything with warnings as errors and
-# runs every test.
+# runs every test: once as built for use, once under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for a short while.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
 
+echo "== build and test"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRIMELD_WERROR=ON >/dev/null
 cmake --build build-test -j"$jobs"
 ctest --test-dir build-test --output-on-failure -j"$jobs"
+
+echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRIMELD_WERROR=ON \
+    -DTRIMELD_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== fuzz targets, ${TRIMELD_FUZZ_SECONDS:-30} s each"
+fuzz/run_fuzz.sh "${TRIMELD_FUZZ_SECONDS:-30}"

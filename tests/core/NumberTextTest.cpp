@@ -200,6 +200,8 @@ TEST(NumberText, ShowsAtMostEighteenFractionDigits) {
         {-0x1p-149f, 45, 18, "-0.000000000000000000"},
         {-0x1p-149f, 255, 255, "-0.000000000000000000"},
         {-0x1.fffffcp-127f, 6, 11, "0.000000"}, // the largest denormal
+        // Six significant digits kept, the rest of the 18 decimals zeros.
+        {-0x1.00013cp+1f, 126, 6, "-2.000040000000000000"},
     };
     ExpectTexts(cases);
 }
