@@ -314,6 +314,28 @@ int WriteDigits(char* buffer, std::uint64_t n) noexcept {
     return count;
 }
 
+inline constexpr int cDEFAULT_DECIMALS = 6;
+
+// The fixed layout of R millionths: the integer part without leading zeros
+// ("0" below one), the separator, six digits. The divisors are constants, so
+// no division instruction is needed.
+char* WriteMillionths(char* out, bool negative, std::uint64_t units, char separator) noexcept {
+    *out = '-';
+    out += negative ? 1 : 0;
+    const std::uint64_t whole = units / 1'000'000;
+    auto fraction = static_cast<std::uint32_t>(units - whole * 1'000'000);
+    if (whole == 0)
+        *out++ = '0';
+    else
+        out += WriteDigits(out, whole);
+    *out++ = separator;
+    std::memcpy(out, cDIGIT_PAIRS + 2 * (fraction / 10'000), 2);
+    fraction %= 10'000;
+    std::memcpy(out + 2, cDIGIT_PAIRS + 2 * (fraction / 100), 2);
+    std::memcpy(out + 4, cDIGIT_PAIRS + 2 * (fraction % 100), 2);
+    return out + 6;
+}
+
 // ---- Exact route --------------------------------------------------------
 
 // A nonnegative integer in base 10^9, least significant limb first; large
@@ -399,6 +421,16 @@ char* FormatNumberFast(char* out, float v, unsigned decimals, unsigned precision
     const auto fixedUnit = BelowPow10(parts.significand, parts.exponent, s.precision - s.decimals);
     if (!fixedUnit)
         return nullptr;
+    if (*fixedUnit && s.decimals == cDEFAULT_DECIMALS) {
+        // The writer's own setting, and with it every |v| < 10^(P' - 6): R
+        // counts millionths, and the fixed layout shows exactly its digits.
+        const auto n = RoundScaled(parts.significand, parts.exponent, -cDEFAULT_DECIMALS);
+        if (!n)
+            return nullptr;
+        if (*n == 0)
+            return WriteZeroText(out, s);
+        return WriteMillionths(out, parts.negative, *n, s.separator);
+    }
     int scale = -s.decimals;
     if (!*fixedUnit) {
         const auto exponent = DecimalExponent(parts.significand, parts.exponent);
