@@ -190,7 +190,7 @@ template <typename T> void Pin(T& value) noexcept {
 }
 
 // The arithmetic on a number text taken apart; call it inside a TExtendedScope.
-TDecimalResult Evaluate(const TDecimalText& number) noexcept {
+bool Evaluate(const TDecimalText& number, long double& value) noexcept {
     // v := v * 10, then v := v + d, each rounded. While v is an integer below
     // 2^64 both steps are exact, so an integer accumulator gives the same
     // value until the first step that could round.
@@ -222,7 +222,7 @@ TDecimalResult Evaluate(const TDecimalText& number) noexcept {
             v = static_cast<long double>(whole);
     }
     if (std::isinf(v))
-        return {}; // an infinity stays one through every later step
+        return false; // an infinity stays one through every later step
 
     const std::int64_t scale =
         number.exponent - static_cast<std::int64_t>(number.fractionDigits.size());
@@ -234,7 +234,7 @@ TDecimalResult Evaluate(const TDecimalText& number) noexcept {
         if (e / 512 != 0)
             v = v * cPOW10_FIVEHUNDREDTWELVES[e / 512];
         if (std::isinf(v))
-            return {};
+            return false;
     } else if (scale <= -cZERO_SCALE) {
         v = 0;
     } else if (scale < 0) {
@@ -247,27 +247,36 @@ TDecimalResult Evaluate(const TDecimalText& number) noexcept {
     }
     if (number.negative)
         v = -v;
-    return {v, true};
+    value = v;
+    return true;
+}
+
+// The value and whether the text is a number, without a result record: a
+// record written field by field and read back whole stalls the processor.
+bool ParseInto(std::u16string_view text, char16_t decimalSeparator, long double& value) noexcept {
+    TDecimalText number;
+    if (!ScanDecimal(text, decimalSeparator, number))
+        return false;
+    const TExtendedScope scope;
+    Pin(number);
+    const bool valid = Evaluate(number, value);
+    Pin(value);
+    return valid;
 }
 
 } // namespace
 
 TDecimalResult TryParseDecimal(std::u16string_view text, char16_t decimalSeparator) noexcept {
-    TDecimalText number;
-    if (!ScanDecimal(text, decimalSeparator, number))
-        return {};
-    const TExtendedScope scope;
-    Pin(number);
-    TDecimalResult result = Evaluate(number);
-    Pin(result);
+    TDecimalResult result;
+    result.valid = ParseInto(text, decimalSeparator, result.value);
     return result;
 }
 
 long double ParseDecimal(std::u16string_view text, char16_t decimalSeparator) {
-    const TDecimalResult result = TryParseDecimal(text, decimalSeparator);
-    if (!result)
+    long double value = 0;
+    if (!ParseInto(text, decimalSeparator, value))
         throw TTrimeldError(cNOT_A_NUMBER_BEGIN + std::u16string(text) + cNOT_A_NUMBER_END);
-    return result.value;
+    return value;
 }
 
 float StoreSingle(long double value) {
