@@ -9,6 +9,7 @@
 #include "raw/RawWriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 
 #include <unicode/uchar.h>
@@ -90,10 +91,15 @@ void TLineList::Delete(std::int32_t index) {
 }
 
 void TLineList::Append(std::u16string_view text) {
-    if (count < items.size())
-        items[count].assign(text);
-    else
+    if (count < items.size()) {
+        // resize and a plain copy: the general assign costs more than the
+        // short fields it copies here.
+        std::u16string& item = items[count];
+        item.resize(text.size());
+        std::memmove(item.data(), text.data(), text.size() * sizeof(char16_t));
+    } else {
         items.emplace_back(text);
+    }
     ++count;
 }
 
