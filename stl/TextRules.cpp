@@ -96,7 +96,8 @@ void TLineList::Append(std::u16string_view text) {
         // short fields it copies here.
         std::u16string& item = items[count];
         item.resize(text.size());
-        std::memmove(item.data(), text.data(), text.size() * sizeof(char16_t));
+        if (!text.empty()) // an empty view may hold no pointer at all
+            std::memmove(item.data(), text.data(), text.size() * sizeof(char16_t));
     } else {
         items.emplace_back(text);
     }
