@@ -11,8 +11,6 @@ constexpr char16_t cMSG_BAD_RAW[] = u"Nieprawidłowa nazwa pliku RAW.";
 constexpr char16_t cMSG_BAD_STL[] = u"Nieprawidłowa nazwa pliku STL.";
 constexpr char16_t cMSG_DONE[] = u"Koniec przetwarzani pliku.";
 
-constexpr std::int32_t cNOT_OPEN_CODE = 103;
-
 bool IsBlank(std::u16string_view text) noexcept {
     for (const char16_t ch : text)
         if (ch > u' ')
@@ -44,6 +42,15 @@ TNameCheck CheckNames(std::u16string_view stlName, std::u16string_view rawName) 
     return TNameCheck::Ok;
 }
 
+TNameCheck CheckNamesForStandardOutput(std::u16string_view stlName) {
+    if (!platform::FileExists(stlName))
+        return TNameCheck::BadStlName;
+    // Standard output may have been opened on the STL file itself.
+    if (platform::SameFile(stlName, {}))
+        return TNameCheck::BadRawName;
+    return TNameCheck::Ok;
+}
+
 TRunReport RunConversion(const std::u16string& stlName, const std::u16string& rawName,
                          const TRunOptions& options) {
     // Declared in this order so that a failure releases the writer first
@@ -55,7 +62,7 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
     // A RAW file that could not be created must not end in the success
     // message, even when the STL file yields no triangle.
     if (rawWriter->Status() == RW_IO_ERROR)
-        throw TIoError(cNOT_OPEN_CODE);
+        throw rawWriter->NotOpenFailure();
 
     conv = std::make_unique<TTrimeldConverter>(stlName);
     conv->Convert();
@@ -69,8 +76,8 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
 
     rawWriter->Close();
     // Closing never raises; a lost last block is reported here instead.
-    if (const int error = rawWriter->LastCloseError())
-        throw TIoError(error);
+    if (rawWriter->LastCloseError() != 0)
+        throw rawWriter->CloseFailure();
 
     return {count, conv->LastKind(), conv->LastStop()};
 }

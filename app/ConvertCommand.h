@@ -30,6 +30,9 @@ enum class TNameCheck {
 /// taken exactly as typed), then that the RAW name does not designate the
 /// STL file itself, which creating the RAW file would destroy.
 [[nodiscard]] TNameCheck CheckNames(std::u16string_view stlName, std::u16string_view rawName);
+/// The same checks for a RAW file written to the process's standard output
+/// (the empty RAW name of RunConversion), which has no name to be blank.
+[[nodiscard]] TNameCheck CheckNamesForStandardOutput(std::u16string_view stlName);
 
 struct TRunOptions {
     std::size_t blockSize = cOUT_BUFFER_SIZE;
@@ -46,8 +49,10 @@ struct TRunReport {
 /// One conversion run: creates the RAW file, reads the STL file, writes
 /// every triangle, closes the RAW file. Throws TIoError when the RAW file
 /// could not be created (code 103, before the STL file is read), when a
-/// write fails, or when the last write at closing failed; TFileOpenError when
-/// the STL file cannot be opened. What reached the RAW file stays.
+/// write fails, when the last write at closing failed, or when the system
+/// refuses a read of the STL file; TFileOpenError when the STL file cannot
+/// be opened; std::bad_alloc when memory runs out. What reached the RAW file
+/// stays. An empty RAW name writes to standard output.
 TRunReport RunConversion(const std::u16string& stlName, const std::u16string& rawName,
                          const TRunOptions& options = {});
 

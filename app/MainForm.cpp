@@ -69,12 +69,7 @@ std::optional<QString> TQtDialogs::ChooseFile(QFileDialog& dialog) {
 }
 
 void TErrorDisplay::Show(const std::exception& error) const {
-    std::u16string text;
-    if (const auto* own = dynamic_cast<const TTrimeldError*>(&error))
-        text = own->Message();
-    else
-        text = FromUtf8(error.what());
-    dialogs.ShowMessage(MessageOwner(), ToQString(WithFullStop(std::move(text))), ToQString(title),
+    dialogs.ShowMessage(MessageOwner(), ToQString(WithFullStop(FailureText(error))), ToQString(title),
                         QMessageBox::Critical);
 }
 

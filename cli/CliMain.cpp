@@ -2,7 +2,8 @@
 // the same conversion run as the window's convert command, and tells on
 // standard error what it read and where reading stopped.
 #include "app/ConvertCommand.h"
-#include "geometry/CommonTypes.h"
+#include "platform/Failures.h"
+#include "platform/Unicode.h"
 
 #include <charconv>
 #include <cstdio>
@@ -15,6 +16,8 @@
 namespace {
 
 using namespace trimeld;
+using platform::IntToText;
+using platform::ToUtf8;
 
 enum TExitStatus : int {
     cEXIT_OK = 0,
@@ -139,13 +142,14 @@ int main(int argc, char** argv) {
     if (const int status = ParseOptions(argc, argv, options); status >= 0)
         return status;
 
-    const std::u16string stlName = FromUtf8(options.stlName);
-    std::u16string rawName =
-        options.rawName.empty() ? ChangeFileExtToRaw(stlName) : FromUtf8(options.rawName);
+    // Names are the bytes the system gave, kept without loss.
+    const std::u16string stlName = platform::NameFromBytes(options.stlName);
+    std::u16string rawName = options.rawName.empty() ? ChangeFileExtToRaw(stlName)
+                                                     : platform::NameFromBytes(options.rawName);
     const bool toStdout = rawName == u"-";
-    // The checks see "-" as a name like any other; the writer takes the empty
-    // name as standard output.
-    const TNameCheck check = CheckNames(stlName, rawName);
+    // The writer takes the empty name as standard output.
+    const TNameCheck check =
+        toStdout ? CheckNamesForStandardOutput(stlName) : CheckNames(stlName, rawName);
     if (check != TNameCheck::Ok) {
         PrintLine(std::u16string(CheckMessage(check)));
         return cEXIT_FAILURE;
@@ -156,8 +160,8 @@ int main(int argc, char** argv) {
     TRunReport report;
     try {
         report = RunConversion(stlName, rawName, {options.blockSize, platform::CreateOutputFile});
-    } catch (const TTrimeldError& failure) {
-        PrintLine(WithFullStop(failure.Message()));
+    } catch (const std::exception& failure) {
+        PrintLine(WithFullStop(FailureText(failure)));
         return cEXIT_FAILURE;
     }
     if (!options.quiet) {

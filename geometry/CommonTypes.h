@@ -1,9 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
-#include <string>
-#include <string_view>
 #include <type_traits>
 
 namespace trimeld {
@@ -31,31 +28,5 @@ static_assert(sizeof(TTriangle3D) == 36 && std::is_trivially_copyable_v<TTriangl
 using PPoint3D = TPoint3D*;
 using PTriangle3D = TTriangle3D*;
 using PCoordinate = float*;
-
-/// The base of every failure the system raises. Message() is the exact text a
-/// user may see; what() holds the same text as UTF-8.
-class TTrimeldError : public std::runtime_error {
-public:
-    explicit TTrimeldError(std::u16string message);
-    [[nodiscard]] const std::u16string& Message() const noexcept { return message; }
-
-private:
-    std::u16string message;
-};
-
-/// A trapped floating-point condition: "Invalid floating point operation",
-/// "Floating point division by zero" or "Floating point overflow".
-class TFloatError : public TTrimeldError {
-public:
-    using TTrimeldError::TTrimeldError;
-};
-
-/// UTF-16 to UTF-8 and back; unpaired surrogates and malformed bytes become
-/// U+FFFD. Used for messages and at the system-call boundary.
-[[nodiscard]] std::string ToUtf8(std::u16string_view text);
-[[nodiscard]] std::u16string FromUtf8(std::string_view bytes);
-
-/// Decimal text of a signed integer, as UTF-16.
-[[nodiscard]] std::u16string IntToText(std::int64_t value);
 
 } // namespace trimeld

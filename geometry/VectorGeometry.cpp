@@ -7,10 +7,6 @@ namespace trimeld {
 namespace detail {
 namespace {
 
-constexpr char16_t cINVALID_OP[] = u"Invalid floating point operation";
-constexpr char16_t cZERO_DIVIDE[] = u"Floating point division by zero";
-constexpr char16_t cOVERFLOW[] = u"Floating point overflow";
-
 bool IsSignalling(float value) noexcept {
     std::uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
@@ -19,8 +15,8 @@ bool IsSignalling(float value) noexcept {
 
 } // namespace
 
-void RaiseInvalid() { throw TFloatError(cINVALID_OP); }
-void RaiseOverflow() { throw TFloatError(cOVERFLOW); }
+void RaiseInvalid() { throw TFloatError(TFloatCondition::InvalidOperation); }
+void RaiseOverflow() { throw TFloatError(TFloatCondition::Overflow); }
 
 // Loading a signalling NaN into the extended format is itself an invalid
 // operation; a quiet NaN or an infinity passes on.
@@ -54,7 +50,7 @@ TExtended Div(TExtended a, TExtended b) {
     if (b == 0) {
         if (a == 0)
             RaiseInvalid();
-        throw TFloatError(cZERO_DIVIDE);
+        throw TFloatError(TFloatCondition::DivisionByZero);
     }
     if (std::isinf(a) && std::isinf(b))
         RaiseInvalid();

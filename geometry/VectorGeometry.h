@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CommonTypes.h"
+#include "platform/Failures.h"
 
 #include <limits>
 

@@ -9,7 +9,9 @@
 
 // The file-system layer: the only place that speaks to the operating system.
 // Functions return results and errno values; they build no user texts and
-// throw nothing but std::bad_alloc.
+// throw nothing but std::bad_alloc. File names are UTF-16 here and become
+// the system's bytes without loss (NameToBytes); a name that stands for no
+// byte string fails as EINVAL.
 namespace trimeld::platform {
 
 /// A readable byte stream with a position.
@@ -22,6 +24,9 @@ public:
     [[nodiscard]] virtual std::int64_t Position() const = 0;
     /// Moves to an absolute position; false when the stream cannot seek.
     virtual bool Seek(std::int64_t position) = 0;
+    /// Whether Seek really goes back and forth: false for a pipe, a FIFO, a
+    /// terminal or another device that only streams.
+    [[nodiscard]] virtual bool CanSeek() const = 0;
     /// The total size in bytes, or -1 when the stream cannot tell.
     [[nodiscard]] virtual std::int64_t Size() const = 0;
 };
@@ -33,6 +38,7 @@ public:
     std::ptrdiff_t Read(void* buffer, std::size_t size) override;
     std::int64_t Position() const override { return static_cast<std::int64_t>(pos); }
     bool Seek(std::int64_t position) override;
+    bool CanSeek() const override { return true; }
     std::int64_t Size() const override { return static_cast<std::int64_t>(data.size()); }
 
 private:
@@ -44,7 +50,7 @@ private:
 class TFileStream final : public TStream {
 public:
     /// Opens an existing file read-only. Returns null and sets error to the
-    /// errno value when that fails.
+    /// errno value when that fails; a folder fails with EISDIR.
     static std::unique_ptr<TFileStream> Open(std::u16string_view fileName, int& error);
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
@@ -53,12 +59,43 @@ public:
     std::ptrdiff_t Read(void* buffer, std::size_t size) override;
     std::int64_t Position() const override { return pos; }
     bool Seek(std::int64_t position) override;
+    bool CanSeek() const override { return seekable; }
     std::int64_t Size() const override;
 
 private:
-    explicit TFileStream(int fd) : fd(fd) {}
+    TFileStream(int fd, bool seekable) : fd(fd), seekable(seekable) {}
     int fd;
+    bool seekable;
     std::int64_t pos = 0;
+};
+
+/// An unnamed file in the temporary folder that holds what a stream that
+/// cannot seek delivered, so that it can be read a second time. It vanishes
+/// with the object, and also when the process dies.
+class TSpillFile final : public TStream {
+public:
+    /// Creates it in $TMPDIR, or /tmp. Null and error set when that fails.
+    static std::unique_ptr<TSpillFile> Create(int& error);
+    ~TSpillFile() override;
+    TSpillFile(const TSpillFile&) = delete;
+    TSpillFile& operator=(const TSpillFile&) = delete;
+
+    /// Appends bytes at the end; 0 or the errno value.
+    [[nodiscard]] int Append(const char* bytes, std::size_t size);
+    /// The folder it lives in, for reporting a failure.
+    [[nodiscard]] static std::u16string Folder();
+
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override;
+    std::int64_t Position() const override { return pos; }
+    bool Seek(std::int64_t position) override;
+    bool CanSeek() const override { return true; }
+    std::int64_t Size() const override { return size; }
+
+private:
+    explicit TSpillFile(int fd) : fd(fd) {}
+    int fd;
+    std::int64_t pos = 0;  // where Read goes on
+    std::int64_t size = 0; // where Append goes on
 };
 
 /// A file open for writing. Write hands a block to the system in one piece
@@ -80,8 +117,11 @@ struct TCreateResult {
 };
 
 /// Creates a file for writing, or empties an existing one (mode 0666 less
-/// the umask). An empty name gives the process's standard output, which is
-/// never closed.
+/// the umask). A regular file is locked for writing (an open-file-description
+/// lock) before it is emptied, and stays locked while it is open; when
+/// another writer holds it, creation fails with EBUSY and the file is left as
+/// it was. An empty name gives the process's standard output, which is never
+/// closed; it and devices take no lock.
 [[nodiscard]] TCreateResult CreateOutputFile(std::u16string_view fileName);
 
 /// How a writer creates its file; tests substitute one that fails on cue.
@@ -100,7 +140,8 @@ using TOutputOpener = std::function<TCreateResult(std::u16string_view fileName)>
 [[nodiscard]] bool FileExists(std::u16string_view fileName);
 
 /// Whether both names designate the same existing file (device and inode,
-/// following links). False when either cannot be examined.
+/// following links). An empty second name stands for the process's standard
+/// output, as for CreateOutputFile. False when either cannot be examined.
 [[nodiscard]] bool SameFile(std::u16string_view first, std::u16string_view second);
 
 /// The running program's file name without its folders.

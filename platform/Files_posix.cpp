@@ -1,9 +1,10 @@
 #include "platform/Files.h"
 
-#include "geometry/CommonTypes.h"
+#include "platform/Unicode.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -16,12 +17,28 @@
 namespace trimeld::platform {
 namespace {
 
-// File names travel as UTF-16 and become UTF-8 bytes only here. A name with
-// a NUL in it cannot reach the system intact, so it counts as invalid.
-std::optional<std::string> NativeName(std::u16string_view name) {
-    if (name.find(u'\0') != std::u16string_view::npos)
-        return std::nullopt;
-    return ToUtf8(name);
+// File names travel as UTF-16 and become the system's bytes only here. A
+// name with a NUL in it cannot reach the system intact, so it counts as
+// invalid, as does a lone surrogate that stands for no byte.
+std::optional<std::string> NativeName(std::u16string_view name) { return NameToBytes(name); }
+
+bool Seekable(const struct stat& st) noexcept { return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode); }
+
+// Takes the whole-file write lock of this open file description; another
+// description (another writer, in this process or another) cannot take it
+// while this one is open.
+int LockForWriting(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EACCES ? EBUSY : errno;
+    }
+    return 0;
 }
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
@@ -114,8 +131,15 @@ std::unique_ptr<TFileStream> TFileStream::Open(std::u16string_view fileName, int
         error = errno;
         return nullptr;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        // A folder opens for reading here, but reading it fails.
+        error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        return nullptr;
+    }
     error = 0;
-    return std::unique_ptr<TFileStream>(new TFileStream(fd));
+    return std::unique_ptr<TFileStream>(new TFileStream(fd, Seekable(st)));
 }
 
 TFileStream::~TFileStream() { ::close(fd); }
@@ -133,7 +157,7 @@ std::ptrdiff_t TFileStream::Read(void* buffer, std::size_t size) {
 }
 
 bool TFileStream::Seek(std::int64_t position) {
-    if (::lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0)
+    if (!seekable || ::lseek(fd, static_cast<off_t>(position), SEEK_SET) < 0)
         return false;
     pos = position;
     return true;
@@ -146,6 +170,72 @@ std::int64_t TFileStream::Size() const {
     return st.st_size;
 }
 
+std::u16string TSpillFile::Folder() {
+    const char* folder = std::getenv("TMPDIR");
+    return NameFromBytes(folder != nullptr && *folder != '\0' ? folder : "/tmp");
+}
+
+std::unique_ptr<TSpillFile> TSpillFile::Create(int& error) {
+    const auto folder = NativeName(Folder());
+    if (!folder) {
+        error = EINVAL;
+        return nullptr;
+    }
+    // An unnamed file where the file system allows it; otherwise a named one
+    // removed at once.
+    int fd = OpenRetrying(folder->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        std::string pattern = *folder + "/trimeld-XXXXXX";
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd >= 0)
+            ::unlink(pattern.c_str());
+    }
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<TSpillFile>(new TSpillFile(fd));
+}
+
+TSpillFile::~TSpillFile() { ::close(fd); }
+
+int TSpillFile::Append(const char* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t done = ::pwrite(fd, bytes, count, static_cast<off_t>(size));
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (done == 0)
+            return EIO;
+        bytes += done;
+        count -= static_cast<std::size_t>(done);
+        size += done;
+    }
+    return 0;
+}
+
+std::ptrdiff_t TSpillFile::Read(void* buffer, std::size_t count) {
+    for (;;) {
+        const ssize_t done = ::pread(fd, buffer, count, static_cast<off_t>(pos));
+        if (done >= 0) {
+            pos += done;
+            return done;
+        }
+        if (errno != EINTR)
+            return -errno;
+    }
+}
+
+bool TSpillFile::Seek(std::int64_t position) {
+    if (position < 0)
+        return false;
+    pos = position;
+    return true;
+}
+
 TCreateResult CreateOutputFile(std::u16string_view fileName) {
     int fd = STDOUT_FILENO;
     const bool owned = !fileName.empty();
@@ -153,16 +243,25 @@ TCreateResult CreateOutputFile(std::u16string_view fileName) {
         const auto native = NativeName(fileName);
         if (!native)
             return {nullptr, EINVAL};
-        fd = OpenNotWaiting(native->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        // Not truncated at the open: the lock comes first, so that a writer
+        // that loses the race leaves the other writer's file alone.
+        fd = OpenNotWaiting(native->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0)
             return {nullptr, errno};
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
+    const auto fail = [&](int error) -> TCreateResult {
         if (owned)
             ::close(fd);
         return {nullptr, error};
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(errno);
+    if (owned && S_ISREG(st.st_mode)) {
+        if (const int error = LockForWriting(fd))
+            return fail(error);
+        if (::ftruncate(fd, 0) != 0)
+            return fail(errno);
     }
     return {std::make_unique<TPosixOutputFile>(fd, owned, S_ISCHR(st.st_mode)), 0};
 }
@@ -173,7 +272,7 @@ std::u16string ExpandFileName(std::u16string_view fileName) {
         std::vector<char> cwd(4096);
         while (::getcwd(cwd.data(), cwd.size()) == nullptr && errno == ERANGE)
             cwd.resize(cwd.size() * 2);
-        path = FromUtf8(cwd.data());
+        path = NameFromBytes(cwd.data());
         path += u'/';
     }
     path += fileName;
@@ -260,10 +359,12 @@ bool FileExists(std::u16string_view fileName) {
 bool SameFile(std::u16string_view first, std::u16string_view second) {
     const auto a = NativeName(first);
     const auto b = NativeName(second);
-    if (!a || !b || a->empty() || b->empty())
+    if (!a || !b || a->empty())
         return false;
     struct stat sa {}, sb {};
-    if (::stat(a->c_str(), &sa) != 0 || ::stat(b->c_str(), &sb) != 0)
+    if (::stat(a->c_str(), &sa) != 0)
+        return false;
+    if (b->empty() ? ::fstat(STDOUT_FILENO, &sb) != 0 : ::stat(b->c_str(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -275,7 +376,7 @@ std::u16string ProgramFileName() {
         return {};
     const std::string path(buffer.data(), static_cast<std::size_t>(length));
     const std::size_t slash = path.rfind('/');
-    return FromUtf8(slash == std::string::npos ? path : path.substr(slash + 1));
+    return NameFromBytes(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
 } // namespace trimeld::platform

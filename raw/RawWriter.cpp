@@ -10,26 +10,6 @@
 namespace trimeld {
 namespace {
 
-// The I/O failure's texts, keyed by the system's error codes; 3 and 103 are
-// the writer's own (a name too long, a write with no open file).
-constexpr std::int32_t cINVALID_NAME_CODE = 3;
-constexpr std::int32_t cNOT_OPEN_CODE = 103;
-
-std::u16string IoErrorText(std::int32_t code, std::u16string_view fileName) {
-    switch (code) {
-    case ENOENT:
-        return u"The specified file was not found";
-    case cINVALID_NAME_CODE:
-        return u"Invalid file name - " + std::u16string(fileName);
-    case EACCES:
-        return u"File access denied";
-    case EMFILE:
-        return u"Too many open files";
-    default:
-        return u"I/O error " + IntToText(code);
-    }
-}
-
 // The name up to its first NUL, as the system would see it.
 std::u16string CutAtNul(const std::u16string& name) { return name.substr(0, name.find(u'\0')); }
 
@@ -37,9 +17,6 @@ std::u16string CutAtNul(const std::u16string& name) { return name.substr(0, name
 constexpr std::size_t cMAX_TRIANGLE_TEXT = 9 * cMAX_NUMBER_TEXT + 8;
 
 } // namespace
-
-TIoError::TIoError(std::int32_t code, std::u16string_view fileName)
-    : TTrimeldError(IoErrorText(code, fileName)), code(code) {}
 
 TRawWriter::TRawWriter(const std::u16string& strFileName, std::size_t blockSize,
                        platform::TOutputOpener opener)
@@ -56,11 +33,13 @@ void TRawWriter::SetUpDefSettings() { cfg = TRawWriterSettings{}; }
 
 void TRawWriter::Open(const std::u16string& strFileName) {
     fStatus = RW_OK;
-    const std::u16string name = CutAtNul(strFileName);
+    std::u16string name = CutAtNul(strFileName);
     if (name.size() > cMAX_FILE_NAME)
-        throw TIoError(cINVALID_NAME_CODE, name);
+        throw TIoError::InvalidName(name);
     outCount = 0;
-    auto created = opener(name);
+    fileName = std::move(name);
+    auto created = opener(fileName);
+    createError = created.error;
     if (!created.file) {
         fStatus = RW_IO_ERROR;
         return;
@@ -79,14 +58,25 @@ void TRawWriter::Close() noexcept {
     // A failed close can lose data that the system had accepted, too.
     const int closeError = file->Close();
     lastCloseError = error != 0 ? error : closeError;
+    lastCloseOperation = error != 0 ? TOperation::Write : TOperation::Close;
     file.reset();
+}
+
+TIoError TRawWriter::CloseFailure() const {
+    return TIoError::System(lastCloseOperation, fileName, lastCloseError);
+}
+
+TIoError TRawWriter::NotOpenFailure() const {
+    if (createError != 0)
+        return TIoError::NotOpen({fileName, TOperation::Create, createError});
+    return TIoError::NotOpen({fileName, TOperation::Write, EBADF});
 }
 
 // Appends one piece of text to the buffer; every time the buffer is exactly
 // full its whole block goes to the file in one write.
 void TRawWriter::WritePiece(const char* bytes, std::size_t size) {
     if (!file)
-        throw TIoError(cNOT_OPEN_CODE);
+        throw NotOpenFailure();
     const std::size_t blockSize = outBuffer.size();
     while (size > 0) {
         const std::size_t room = std::min(size, blockSize - outCount);
@@ -98,14 +88,14 @@ void TRawWriter::WritePiece(const char* bytes, std::size_t size) {
             outCount = 0;
             // On failure the block is lost and the rest of the piece dropped.
             if (const int error = file->Write(outBuffer.data(), blockSize))
-                throw TIoError(error);
+                throw TIoError::System(TOperation::Write, fileName, error);
         }
     }
     if (charDevice && outCount > 0) {
         const std::size_t pending = outCount;
         outCount = 0;
         if (const int error = file->Write(outBuffer.data(), pending))
-            throw TIoError(error);
+            throw TIoError::System(TOperation::Write, fileName, error);
     }
 }
 

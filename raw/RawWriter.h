@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CommonTypes.h"
+#include "platform/Failures.h"
 #include "platform/Files.h"
 
 #include <cstdint>
@@ -17,17 +18,6 @@ inline constexpr std::int32_t RW_IO_ERROR = 1;
 inline constexpr std::size_t cOUT_BUFFER_SIZE = 128;
 /// The longest RAW file name, in UTF-16 code units.
 inline constexpr std::size_t cMAX_FILE_NAME = 259;
-
-/// The I/O failure: a code and the text chosen by it.
-class TIoError : public TTrimeldError {
-public:
-    /// fileName fills the text of code 3 ("Invalid file name - %s").
-    explicit TIoError(std::int32_t code, std::u16string_view fileName = {});
-    [[nodiscard]] std::int32_t Code() const noexcept { return code; }
-
-private:
-    std::int32_t code;
-};
 
 /// The formatting settings.
 struct TRawWriterSettings {
@@ -70,9 +60,14 @@ public:
     [[nodiscard]] const TRawWriterSettings& Settings() const noexcept { return cfg; }
     void SetSettings(const TRawWriterSettings& settings) { cfg = settings; }
 
-    /// The errno value of the last write at the last Close that had bytes
-    /// to write, or 0 when it succeeded (or nothing was closed).
+    /// The errno value of the last write, or of closing the file, at the
+    /// last Close; 0 when both succeeded (or nothing was closed).
     [[nodiscard]] int LastCloseError() const noexcept { return lastCloseError; }
+    /// That loss as the I/O failure a write would have raised.
+    [[nodiscard]] TIoError CloseFailure() const;
+    /// The I/O failure of code 103 that a write raises while the file is not
+    /// open; its detail names the failed creation, when there was one.
+    [[nodiscard]] TIoError NotOpenFailure() const;
 
 private:
     void SetUpDefSettings();
@@ -83,7 +78,9 @@ private:
     char* CoordinateToStr(char* out, float c) const noexcept;
 
     std::int32_t fStatus = RW_OK;
-    // The file: its handle, buffer and block size.
+    // The file: its name, handle, buffer and block size.
+    std::u16string fileName;
+    int createError = 0; // why the last creation failed, for failure reports
     platform::TOutputOpener opener;
     std::unique_ptr<platform::TOutputFile> file;
     std::vector<char> outBuffer;
@@ -93,6 +90,7 @@ private:
     char decimalSeparator = '.';
     std::string endLine;
     int lastCloseError = 0;
+    TOperation lastCloseOperation = TOperation::None;
 };
 
 } // namespace trimeld

@@ -1,6 +1,6 @@
 #include "stl/DecimalParser.h"
 
-#include "geometry/CommonTypes.h"
+#include "platform/Failures.h"
 
 #include <cmath>
 #include <cstdint>
@@ -21,7 +21,6 @@ static_assert(std::numeric_limits<long double>::digits == 64,
 
 constexpr char16_t cNOT_A_NUMBER_BEGIN[] = u"'";
 constexpr char16_t cNOT_A_NUMBER_END[] = u"' is not a valid floating point value";
-constexpr char16_t cOVERFLOW[] = u"Floating point overflow";
 
 // The smallest magnitude that rounds beyond the largest finite single:
 // halfway between it (2^128 - 2^104) and 2^128, where ties go to the even 2^128.
@@ -294,7 +293,7 @@ float StoreSingle(long double value) {
         Pin(single);
     }
     if (overflow)
-        throw TFloatError(cOVERFLOW);
+        throw TFloatError(TFloatCondition::Overflow);
     return single;
 }
 

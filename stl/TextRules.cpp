@@ -4,13 +4,13 @@
 #include <emmintrin.h>
 #endif
 
-#include "geometry/CommonTypes.h"
 #include "platform/CodePage.h"
-#include "raw/RawWriter.h"
+#include "platform/Failures.h"
+#include "platform/Unicode.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cerrno>
+#include <cstring>
 
 #include <unicode/uchar.h>
 
@@ -73,7 +73,7 @@ private:
 } // namespace
 
 void RaiseListIndexError(std::int64_t index) {
-    throw TTrimeldError(cLIST_INDEX_ERROR + IntToText(index) + u")");
+    throw TTrimeldError(cLIST_INDEX_ERROR + platform::IntToText(index) + u")");
 }
 
 const std::u16string& TLineList::Read(std::int32_t index) const {
@@ -387,13 +387,21 @@ TLineSplitter::TStep TLineSplitter::Next(std::u16string_view& line) {
 
 } // namespace detail
 
+namespace {
+
+[[noreturn]] void RaiseReadError(std::ptrdiff_t result) {
+    throw TIoError::System(TOperation::Read, {}, static_cast<int>(-result));
+}
+
+} // namespace
+
 TLineReader::TLineReader(platform::TStream& aStream, std::size_t chunkSize)
-    : stream(aStream), chunk(std::max<std::size_t>(chunkSize, 4)) {}
+    : stream(aStream), source(&aStream), chunk(std::max<std::size_t>(chunkSize, 4)) {}
 
 std::size_t TLineReader::ReadChunk() {
-    const std::ptrdiff_t got = stream.Read(chunk.data(), chunk.size());
+    const std::ptrdiff_t got = source->Read(chunk.data(), chunk.size());
     if (got < 0)
-        throw TIoError(static_cast<std::int32_t>(-got));
+        RaiseReadError(got);
     return static_cast<std::size_t>(got);
 }
 
@@ -405,7 +413,7 @@ void TLineReader::Start() {
     while (have < 3) {
         const std::ptrdiff_t got = stream.Read(chunk.data() + have, chunk.size() - have);
         if (got < 0)
-            throw TIoError(static_cast<std::int32_t>(-got));
+            RaiseReadError(got);
         if (got == 0) {
             streamEnded = true;
             break;
@@ -418,23 +426,42 @@ void TLineReader::Start() {
 
     if (encoding == detail::TTextEncoding::Utf8) {
         // A flaw anywhere voids the whole text, so the bytes are checked to
-        // the end before the first line is given out.
+        // the end before the first line is given out. What cannot be read
+        // twice is kept aside for the second pass.
+        if (!stream.CanSeek()) {
+            int error = 0;
+            spill = platform::TSpillFile::Create(error);
+            if (!spill)
+                throw TIoError::System(TOperation::Create, platform::TSpillFile::Folder(), error);
+        }
+        const auto keep = [this](const char* bytes, std::size_t size) {
+            if (!spill)
+                return;
+            if (const int error = spill->Append(bytes, size))
+                throw TIoError::System(TOperation::Write, platform::TSpillFile::Folder(), error);
+        };
         detail::TTextDecoder check(encoding);
         std::u16string scratch;
         check.Decode({chunk.data() + marker, have - marker}, streamEnded, scratch);
+        keep(chunk.data() + marker, have - marker);
         while (!streamEnded && check.WellFormed()) {
             scratch.clear();
             const std::size_t got = ReadChunk();
             streamEnded = got == 0;
             check.Decode({chunk.data(), got}, streamEnded, scratch);
+            keep(chunk.data(), got);
         }
         if (!check.WellFormed()) {
             SkipRest();
+            spill.reset();
             splitter.Finish();
             return;
         }
-        if (!stream.Seek(textStart + static_cast<std::int64_t>(marker)))
-            throw TIoError(ESPIPE);
+        if (spill) {
+            source = spill.get();
+        } else if (!stream.Seek(textStart + static_cast<std::int64_t>(marker))) {
+            throw TIoError::System(TOperation::Read, {}, ESPIPE);
+        }
         streamEnded = false;
         return;
     }

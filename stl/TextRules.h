@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/Failures.h"
 #include "platform/Files.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -149,13 +151,14 @@ private:
 /// The lines of a stream read piece by piece, by the text loader's rules but
 /// without holding the whole text: memory stays within one piece plus the
 /// longest line. UTF-8 text is checked in a first pass over the stream and
-/// read again from the marker in a second.
+/// read again from the marker in a second; a stream that cannot seek (a
+/// pipe) is kept in an unnamed temporary file during the first pass.
 class TLineReader {
 public:
     explicit TLineReader(platform::TStream& aStream, std::size_t chunkSize = cTEXT_CHUNK_SIZE);
     /// The next line, empty ones included; false at the end of the text. The
-    /// view stays valid until the next call. Throws TIoError when a read or
-    /// a seek fails.
+    /// view stays valid until the next call. Throws TIoError when a read, a
+    /// seek or the temporary file fails.
     [[nodiscard]] bool Next(std::u16string_view& line);
     /// The 1-based number of the line Next gave last; 0 before the first.
     [[nodiscard]] std::int64_t LineNumber() const noexcept { return lineNumber; }
@@ -167,6 +170,8 @@ private:
     std::size_t ReadChunk();
 
     platform::TStream& stream;
+    platform::TStream* source; // stream, or the spill file that holds its copy
+    std::unique_ptr<platform::TSpillFile> spill;
     std::vector<char> chunk;
     detail::TTextDecoder decoder{detail::TTextEncoding::Ansi};
     detail::TLineSplitter splitter;

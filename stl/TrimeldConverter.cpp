@@ -3,20 +3,15 @@
 #include "geometry/VectorGeometry.h"
 #include "platform/CodePage.h"
 #include "raw/RawWriter.h"
+#include "stl/TextRules.h"
 #include "stl/TextStlReader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <new>
+#include <vector>
 
 namespace trimeld {
 namespace {
-
-constexpr char16_t cCANNOT_OPEN[] = u"Cannot open file \"";
-// Why binary reading stopped when the data ran out before the facet count.
-constexpr char16_t cREAD_BEYOND_END[] = u"Read beyond end of file";
-constexpr char16_t cOUT_OF_MEMORY[] = u"Out of memory";
 
 // Binary facets are read through a buffer of whole records.
 constexpr std::size_t cFACETS_PER_READ = 1310;
@@ -33,14 +28,14 @@ TPoint3D LittleEndianPoint(const unsigned char* bytes) noexcept {
     return {LittleEndianSingle(bytes), LittleEndianSingle(bytes + 4), LittleEndianSingle(bytes + 8)};
 }
 
-// Reads until size bytes are in or the stream ends; a failed read throws so
-// that reading stops like on any other damage.
+// Reads until size bytes are in or the stream ends. A read the system
+// refuses is no damage of the content: it throws the I/O failure.
 std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         const std::ptrdiff_t got = aStream.Read(static_cast<char*>(buffer) + done, size - done);
         if (got < 0)
-            throw TIoError(static_cast<std::int32_t>(-got));
+            throw TIoError::System(TOperation::Read, {}, static_cast<int>(-got));
         if (got == 0)
             break;
         done += static_cast<std::size_t>(got);
@@ -48,12 +43,53 @@ std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size
     return done;
 }
 
-// A stream that cannot go back to where the kind test started (a pipe)
-// cannot be read correctly at all.
-void SeekOrFail(platform::TStream& aStream, std::int64_t position) {
-    if (!aStream.Seek(position))
-        throw TIoError(ESPIPE);
+// Reads the rest of a stream: a file by moving to its end, anything else by
+// reading what is left.
+void SkipToEnd(platform::TStream& aStream) {
+    if (aStream.CanSeek()) {
+        const std::int64_t size = aStream.Size();
+        if (size >= aStream.Position() && aStream.Seek(size))
+            return;
+    }
+    std::vector<char> scratch(cTEXT_CHUNK_SIZE);
+    while (ReadFully(aStream, scratch.data(), scratch.size()) == scratch.size()) {
+    }
 }
+
+// The stream as it was before the kind test took its first bytes: they are
+// served again first and reading goes on from there, so that nothing has to
+// seek back and a pipe reads exactly like a file with the same bytes.
+class TReplayStream final : public platform::TStream {
+public:
+    TReplayStream(platform::TStream& source, const unsigned char* taken, std::size_t count)
+        : inner(source), bytes(taken), size(count) {}
+
+    std::ptrdiff_t Read(void* buffer, std::size_t count) override {
+        if (next == size)
+            return inner.Read(buffer, count);
+        const std::size_t n = std::min(count, size - next);
+        std::memcpy(buffer, bytes + next, n);
+        next += n;
+        return static_cast<std::ptrdiff_t>(n);
+    }
+    std::int64_t Position() const override {
+        return inner.Position() - static_cast<std::int64_t>(size - next);
+    }
+    bool Seek(std::int64_t position) override {
+        if (!inner.Seek(position))
+            return false;
+        next = size;
+        return true;
+    }
+    bool CanSeek() const override { return inner.CanSeek(); }
+    std::int64_t Size() const override { return inner.Size(); }
+
+private:
+    platform::TStream& inner;
+    const unsigned char* bytes;
+    std::size_t size;
+    std::size_t next = 0;
+};
 
 class TConverterSink final : public TFacetSink {
 public:
@@ -69,11 +105,6 @@ private:
 
 } // namespace
 
-TFileOpenError::TFileOpenError(std::u16string_view fileName, int error)
-    : TTrimeldError(cCANNOT_OPEN + platform::ExpandFileName(fileName) + u"\". " +
-                    platform::SystemErrorText(error)),
-      code(error) {}
-
 void TTriangleList::Add(const TTriangle3D& triangle) {
     const auto slot = static_cast<std::size_t>(count) & (cCHUNK_SIZE - 1);
     if (slot == 0)
@@ -81,7 +112,6 @@ void TTriangleList::Add(const TTriangle3D& triangle) {
     chunks.back()[slot] = triangle;
     ++count;
 }
-
 namespace detail {
 
 TStlKind JudgeKind(const unsigned char (&header)[cFULL_HEADER_LEN]) noexcept {
@@ -133,41 +163,47 @@ void TTrimeldConverter::LoadFromFile(const std::u16string& aFileName) {
     const auto stream = platform::TFileStream::Open(aFileName, error);
     if (!stream)
         throw TFileOpenError(aFileName, error);
-    LoadFromStream(*stream);
+    try {
+        LoadFromStream(*stream);
+    } catch (TIoError& failure) {
+        if (failure.Detail().operation == TOperation::Read && failure.Detail().fileName.empty())
+            failure.SetFileName(aFileName);
+        throw;
+    }
 }
 
 void TTrimeldConverter::LoadFromStream(platform::TStream& aStream) {
-    const std::int64_t start = aStream.Position();
-    unsigned char header[cFULL_HEADER_LEN] = {};
     lastKind = TStlKind::None;
     lastStop = {};
-    std::int64_t position = 0;
+    unsigned char header[cFULL_HEADER_LEN] = {};
+    const std::size_t taken = ReadFully(aStream, header, sizeof header);
+    lastKind = detail::JudgeKind(header);
+    TReplayStream stream(aStream, header, taken);
+
+    std::int64_t line = 0;
     const std::int32_t countBefore = GetTrCount();
     try {
-        ReadFully(aStream, header, sizeof header);
-        SeekOrFail(aStream, start);
-        lastKind = detail::JudgeKind(header);
         if (lastKind == TStlKind::Text) {
             TConverterSink sink(*this);
-            ReadTextStl(aStream, sink, position);
+            ReadTextStl(stream, sink, line);
         } else {
-            ReadBinary(aStream, start);
+            ReadBinary(stream);
         }
+    } catch (const TIoError&) {
+        throw; // the system failed, not the content
     } catch (const TTrimeldError& failure) {
-        lastStop = {true, failure.Message(), position};
-        if (lastKind == TStlKind::Binary)
-            lastStop.position = GetTrCount() - countBefore + 1; // the facet that failed
-    } catch (const std::bad_alloc&) {
-        lastStop = {true, cOUT_OF_MEMORY, position};
+        // Damaged content: reading stops, and the triangles read so far stay.
+        const std::int64_t facet = GetTrCount() - countBefore + 1; // the one that failed
+        lastStop = {true, failure.Message(), lastKind == TStlKind::Binary ? facet : line};
     }
-    // Every failure ends reading silently: the triangles read so far stay.
+    if (lastKind == TStlKind::Text)
+        SkipToEnd(aStream);
 }
 
-void TTrimeldConverter::ReadBinary(platform::TStream& aStream, std::int64_t start) {
+void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
     // The count is whatever the header claims (a text file judged binary can
     // claim hundreds of millions), so nothing is reserved from it: the list
     // grows in chunks and reading stops at the first incomplete facet.
-    SeekOrFail(aStream, start);
     unsigned char header[cBINARY_HEADER_LEN] = {};
     ReadFully(aStream, header, sizeof header);
     const auto facetCount = static_cast<std::int32_t>(
@@ -188,7 +224,7 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream, std::int64_t star
             AddTriangle();
         }
         if (complete < wanted)
-            throw TTrimeldError(cREAD_BEYOND_END);
+            throw TTrimeldError(IoCodeText(cIO_READ_BEYOND_END));
         left -= static_cast<std::int64_t>(wanted);
     }
 }

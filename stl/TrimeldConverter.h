@@ -1,6 +1,7 @@
 #pragma once
 
 #include "geometry/CommonTypes.h"
+#include "platform/Failures.h"
 #include "platform/Files.h"
 
 #include <cstdint>
@@ -29,16 +30,6 @@ struct TSTLFace {
     TPoint3D v1;
     TPoint3D v2;
     TPoint3D v3;
-};
-
-/// The failure of opening the STL file: "Cannot open file "%s". %s".
-class TFileOpenError : public TTrimeldError {
-public:
-    TFileOpenError(std::u16string_view fileName, int error);
-    [[nodiscard]] int Code() const noexcept { return code; }
-
-private:
-    int code;
 };
 
 /// What the kind test decided for the last stream read.
@@ -88,10 +79,15 @@ public:
     /// LoadFromFile on the name given at creation.
     void Convert();
     /// Opens the file read-only and reads it with LoadFromStream. Throws
-    /// TFileOpenError when the file cannot be opened; the list is then unchanged.
+    /// TFileOpenError when the file cannot be opened (a folder included); the
+    /// list is then unchanged. A failure of LoadFromStream names the file.
     void LoadFromFile(const std::u16string& fileName);
-    /// Appends the triangles found from the stream's position on. Damaged
-    /// content stops reading silently; what was read before stays.
+    /// Appends the triangles found from the stream's position on, reading it
+    /// forward only, so that a pipe reads like a file. Damaged content stops
+    /// reading silently and what was read before stays. A failing system does
+    /// not stop silently: a read the system refuses throws TIoError, and
+    /// running out of memory std::bad_alloc, with what was read before kept.
+    /// Text reading leaves the stream at its end.
     void LoadFromStream(platform::TStream& aStream);
     /// Appends the current triangle.
     void AddTriangle();
@@ -115,7 +111,7 @@ public:
 
 private:
     void InitObj();
-    void ReadBinary(platform::TStream& aStream, std::int64_t start);
+    void ReadBinary(platform::TStream& aStream);
 
     std::unique_ptr<TRawWriter> writer;
     TTriangle3D tr{};

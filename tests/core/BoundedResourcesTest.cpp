@@ -54,6 +54,7 @@ public:
         pos = position;
         return position >= 0;
     }
+    bool CanSeek() const override { return true; }
     std::int64_t Size() const override {
         return static_cast<std::int64_t>(head.size() + tail.size()) + fillSize;
     }

@@ -50,16 +50,16 @@ TEST(ConvertCommand, ChecksRawNameFirstThenStlNameThenSameFile) {
         {stl, dir.Name("hard.raw"), TNameCheck::BadRawName},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.stl) + " | " + ToUtf8(c.raw));
+        SCOPED_TRACE(platform::ToUtf8(c.stl) + " | " + platform::ToUtf8(c.raw));
         EXPECT_EQ(CheckNames(c.stl, c.raw), c.check);
     }
     EXPECT_EQ(ReadWholeFile(dir.Path() / "part.stl"), cONE_FACET);
 }
 
 TEST(ConvertCommand, MessagesAreThePolishTexts) {
-    EXPECT_EQ(ToUtf8(CheckMessage(TNameCheck::BadRawName)), "Nieprawidłowa nazwa pliku RAW.");
-    EXPECT_EQ(ToUtf8(CheckMessage(TNameCheck::BadStlName)), "Nieprawidłowa nazwa pliku STL.");
-    EXPECT_EQ(ToUtf8(CheckMessage(TNameCheck::Ok)), "Koniec przetwarzani pliku.");
+    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::BadRawName)), "Nieprawidłowa nazwa pliku RAW.");
+    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::BadStlName)), "Nieprawidłowa nazwa pliku STL.");
+    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::Ok)), "Koniec przetwarzani pliku.");
 }
 
 TEST(ConvertCommand, RunWritesEveryTriangleAndReportsWhatItRead) {
@@ -92,7 +92,7 @@ TEST(ConvertCommand, RunFailuresAndWhatTheyLeave) {
     EXPECT_THAT([&] { RunConversion(dir.Name("missing.stl"), dir.Name("no/dir.raw")); },
                 ThrowsMessage<TIoError>(StrEq("I/O error 103")));
     EXPECT_THAT([&] { RunConversion(dir.Name("one.stl"), longName); },
-                ThrowsMessage<TIoError>(StrEq("Invalid file name - " + ToUtf8(longName))));
+                ThrowsMessage<TIoError>(StrEq("Invalid file name - " + platform::ToUtf8(longName))));
     EXPECT_THAT([&] { RunConversion(dir.Name("one.stl"), u"/dev/full"); },
                 ThrowsMessage<TIoError>(StrEq("I/O error 28")));
 
@@ -141,7 +141,7 @@ TEST(ConvertCommand, ErrorDisplayAddsAFullStopAfterCodesAbove46) {
         {u"abc-", u"abc-"}, {u"abc ", u"abc "}, {u"", u""},        {u"abc7", u"abc7."},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(WithFullStop(c.text), c.shown) << ToUtf8(c.text);
+        EXPECT_EQ(WithFullStop(c.text), c.shown) << platform::ToUtf8(c.text);
 }
 
 TEST(ConvertCommand, ApplicationTitleAndRawNameFromFileNames) {
@@ -162,7 +162,7 @@ TEST(ConvertCommand, ApplicationTitleAndRawNameFromFileNames) {
         {u"C:\\x.y\\part", u"C:\\x.raw"}, // "\" is an ordinary character on Linux
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ChangeFileExtToRaw(c.name), c.raw) << ToUtf8(c.name);
+        EXPECT_EQ(ChangeFileExtToRaw(c.name), c.raw) << platform::ToUtf8(c.name);
 }
 
 } // namespace

@@ -70,7 +70,7 @@ TEST(DecimalParser, AcceptsEveryFormOfTheGrammar) {
         {std::u16string_view(u"1.5\0x", 5), 1.5L}, // U+0000 ends the text
     };
     for (const TParseCase& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         ExpectParses(c.text, c.expected);
     }
 }
@@ -88,7 +88,7 @@ TEST(DecimalParser, ReachesBothEndsOfTheExtendedRange) {
         {tinyFraction, 0.0L}, // scaled by 10^-6001: zero outright
     };
     for (const TParseCase& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text.substr(0, 20)));
+        SCOPED_TRACE(platform::ToUtf8(c.text.substr(0, 20)));
         ExpectParses(c.text, c.expected);
     }
 }
@@ -107,7 +107,7 @@ TEST(DecimalParser, RoundsEachStepOnItsOwn) {
         {u"123456789012345678901234567890", 0xC77487FB61B9F076p+33L},        // nearest: 77
     };
     for (const TParseCase& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         ExpectParses(c.text, c.expected);
     }
 }
@@ -142,10 +142,10 @@ TEST(DecimalParser, RefusesWhatIsNotANumber) {
         overflowingDigits, // overflows while the digits are read; the scale cannot undo it
     };
     for (const std::u16string_view text : cases) {
-        SCOPED_TRACE(ToUtf8(text.substr(0, 20)));
+        SCOPED_TRACE(platform::ToUtf8(text.substr(0, 20)));
         EXPECT_FALSE(TryParseDecimal(text, u'.'));
         const std::string message =
-            ToUtf8(text).insert(0, 1, '\'') + "' is not a valid floating point value";
+            platform::ToUtf8(text).insert(0, 1, '\'') + "' is not a valid floating point value";
         EXPECT_THAT([&] { (void)ParseDecimal(text, u'.'); },
                     ThrowsMessage<TTrimeldError>(StrEq(message)));
     }
@@ -172,7 +172,7 @@ TEST(DecimalParser, StoreSingleRoundsToNearestEven) {
         {u"1e-300", 0x00000000},
     };
     for (const TStoreCase& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         EXPECT_EQ(Bits(StoreSingle(ParseDecimal(c.text, u'.'))), c.bits);
     }
 }
@@ -251,7 +251,7 @@ TEST(DecimalParser, ComputesTheSameUnderAnyCallerModes) {
         EXPECT_EQ(after, control);
         EXPECT_TRUE(overflowRefused);
         for (std::size_t i = 0; i < expected.size(); ++i) {
-            SCOPED_TRACE(ToUtf8(texts[i]));
+            SCOPED_TRACE(platform::ToUtf8(texts[i]));
             EXPECT_EQ(got[i].extended, expected[i].extended);
             EXPECT_EQ(got[i].single, expected[i].single);
         }

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using test::TTempDir;
 
 TEST(Files, ExpandFileNameRemovesDotStepsLexically) {
-    const std::u16string cwd = FromUtf8(fs::current_path().string());
+    const std::u16string cwd = platform::FromUtf8(fs::current_path().string());
     struct Case {
         std::u16string name;
         std::u16string full;
@@ -32,7 +32,7 @@ TEST(Files, ExpandFileNameRemovesDotStepsLexically) {
         {u"./sub/../x.stl", cwd + u"/x.stl"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.name));
+        SCOPED_TRACE(platform::ToUtf8(c.name));
         EXPECT_EQ(ExpandFileName(c.name), c.full);
     }
 }

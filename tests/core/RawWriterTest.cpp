@@ -223,7 +223,7 @@ TEST(RawWriter, NameLimitIs259CodeUnitsAfterTheFirstNul) {
         TRawWriter writer(name259);
         EXPECT_EQ(writer.Status(), RW_OK);
     }
-    EXPECT_TRUE(fs::exists(ToUtf8(name259)));
+    EXPECT_TRUE(fs::exists(platform::ToUtf8(name259)));
     TIoError* caught = nullptr;
     try {
         TRawWriter writer(name260);
@@ -233,7 +233,7 @@ TEST(RawWriter, NameLimitIs259CodeUnitsAfterTheFirstNul) {
         EXPECT_EQ(failure.Message(), u"Invalid file name - " + name260);
     }
     EXPECT_NE(caught, nullptr);
-    EXPECT_FALSE(fs::exists(ToUtf8(name260)));
+    EXPECT_FALSE(fs::exists(platform::ToUtf8(name260)));
     // Only the part before a NUL counts, and only that part is created.
     TRawWriter cut(name259 + u'\0' + u"tail");
     EXPECT_EQ(cut.Status(), RW_OK);

@@ -8,6 +8,22 @@
 #include <unistd.h>
 
 namespace trimeld::test {
+
+std::ptrdiff_t TChunkStream::Read(void* buffer, std::size_t size) {
+    std::size_t count = std::min({size, opt.readSize, data.size() - std::min(pos, data.size())});
+    if (opt.failAt && pos + count > *opt.failAt)
+        return -opt.error;
+    std::memcpy(buffer, data.data() + pos, count);
+    pos += count;
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+bool TChunkStream::Seek(std::int64_t position) {
+    if (!opt.seekable || position < 0)
+        return false;
+    pos = static_cast<std::size_t>(position);
+    return true;
+}
 namespace {
 
 void PutSingle(std::string& out, float value) {
@@ -55,7 +71,7 @@ TTempDir::~TTempDir() {
 }
 
 std::u16string TTempDir::Name(const std::string& entry) const {
-    return FromUtf8((path / entry).string());
+    return platform::NameFromBytes((path / entry).string());
 }
 
 std::string ReadWholeFile(const std::filesystem::path& path) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Unicode.h"
 #include "stl/TrimeldConverter.h"
 
 #include <cstdint>
@@ -14,6 +15,37 @@ namespace trimeld::test {
 /// facet count (by default the number of facets) and the facets (each with two zero attribute bytes).
 std::string StlBytes(const std::vector<TSTLFace>& facets, std::optional<std::int32_t> facetCount = std::nullopt,
                      const std::string& header = "binary test");
+
+/// Bytes from memory handed out at most readSize bytes per read, so that
+/// reads end everywhere. Without seeking it stands for a pipe.
+class TChunkStream final : public platform::TStream {
+public:
+    TChunkStream(std::string bytes, std::size_t readSize, bool seekable = true)
+        : data(std::move(bytes)), opt{readSize, seekable, std::nullopt, 0} {}
+    /// The read that would pass offset bytes fails with error instead.
+    void FailAt(std::size_t offset, int error) {
+        opt.failAt = offset;
+        opt.error = error;
+    }
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override;
+    std::int64_t Position() const override { return static_cast<std::int64_t>(pos); }
+    bool Seek(std::int64_t position) override;
+    bool CanSeek() const override { return opt.seekable; }
+    std::int64_t Size() const override {
+        return opt.seekable ? static_cast<std::int64_t>(data.size()) : -1;
+    }
+
+private:
+    struct TOptions {
+        std::size_t readSize;
+        bool seekable;
+        std::optional<std::size_t> failAt;
+        int error;
+    };
+    std::string data;
+    TOptions opt;
+    std::size_t pos = 0;
+};
 
 /// A fresh folder under the system's temporary folder, removed at the end.
 class TTempDir {

@@ -1,3 +1,4 @@
+#include "platform/Unicode.h"
 #include "stl/TextRules.h"
 
 #include "geometry/CommonTypes.h"
@@ -68,7 +69,7 @@ TEST(TextRules, TrimBlanksRemovesEveryControlAndSpaceAtBothEnds) {
         {u"\x2028x\x2028", u"\x2028x\x2028"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         EXPECT_EQ(TrimBlanks(c.text), c.trimmed);
     }
 }
@@ -101,7 +102,7 @@ TEST(TextRules, PrefixAndSubstringTestsCompareExactly) {
         {Text(u"A\0B"), u"AB", false, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.keyword) + " in " + ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.keyword) + " in " + platform::ToUtf8(c.text));
         EXPECT_EQ(StartsWith(c.keyword, c.text), c.startsWith);
         EXPECT_EQ(Contains(c.keyword, c.text), c.contains);
     }
@@ -123,7 +124,7 @@ TEST(TextRules, SameTextAsciiFoldsOnlyAsciiLetters) {
         {u"[", u"{", false}, // 0x5B and 0x7B differ by 0x20 but are no letters
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.first) + " = " + ToUtf8(c.second));
+        SCOPED_TRACE(platform::ToUtf8(c.first) + " = " + platform::ToUtf8(c.second));
         EXPECT_EQ(SameTextAscii(c.first, c.second), c.same);
         EXPECT_EQ(SameTextAscii(c.second, c.first), c.same);
     }
@@ -156,7 +157,7 @@ TEST(TextRules, SplitLinesBreaksAtCrLfAndCrLfPairs) {
     TLineList lines;
     lines.Append(u"left over from before");
     for (const TLinesCase& c : cLineCases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         SplitLines(c.text, lines);
         EXPECT_EQ(Entries(lines), c.lines);
     }
@@ -168,7 +169,7 @@ TEST(TextRules, LineReaderSplitsAlikeWhereverItsPiecesEnd) {
         if (platform::DecodeAnsi(bytes) != c.text)
             continue; // characters outside the code page
         for (const std::size_t chunkSize : {4, 5, 6, 7, 64 * 1024}) {
-            SCOPED_TRACE(ToUtf8(c.text) + " in pieces of " + std::to_string(chunkSize));
+            SCOPED_TRACE(platform::ToUtf8(c.text) + " in pieces of " + std::to_string(chunkSize));
             EXPECT_EQ(ReadLines(bytes, chunkSize), c.lines);
         }
     }
@@ -282,7 +283,7 @@ TEST(TokenSplitter, SplitsTheReferenceLines) {
         {u"\"abc", {u"abc"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         EXPECT_EQ(Fields(c.text), c.fields);
     }
 }
@@ -302,7 +303,7 @@ TEST(TokenSplitter, TreatsControlsAsBlanksAndUNulAsTheEnd) {
         {u"\"a\" , b", {u"a", u"b"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         EXPECT_EQ(Fields(c.text), c.fields);
     }
 }
@@ -326,7 +327,7 @@ TEST(TokenSplitter, PassesNonSpacingMarksOnlyAfterBlanksAndCommas) {
         // clang-format on
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.text));
+        SCOPED_TRACE(platform::ToUtf8(c.text));
         EXPECT_EQ(Fields(c.text), c.fields);
     }
 }

@@ -28,23 +28,6 @@ public:
     std::vector<TSTLFace> faces;
 };
 
-// Hands out at most readSize bytes per read, so that pieces end everywhere.
-class TTrickleStream final : public platform::TStream {
-public:
-    TTrickleStream(std::string bytes, std::size_t readSize)
-        : inner(std::move(bytes)), readSize(readSize) {}
-    std::ptrdiff_t Read(void* buffer, std::size_t size) override {
-        return inner.Read(buffer, std::min(size, readSize));
-    }
-    std::int64_t Position() const override { return inner.Position(); }
-    bool Seek(std::int64_t position) override { return inner.Seek(position); }
-    std::int64_t Size() const override { return inner.Size(); }
-
-private:
-    platform::TMemoryStream inner;
-    std::size_t readSize;
-};
-
 struct TReadResult {
     std::vector<TSTLFace> faces;
     std::u16string failure; // empty when reading ended cleanly
@@ -52,7 +35,7 @@ struct TReadResult {
 };
 
 TReadResult ReadText(const std::string& text, std::size_t readSize = cTEXT_CHUNK_SIZE) {
-    TTrickleStream stream(text, readSize);
+    test::TChunkStream stream(text, readSize);
     TRecordingSink sink;
     TReadResult result;
     try {
@@ -408,7 +391,7 @@ TEST(TextStlReader, ReadsEveryTextFileOfTheCorpus) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        TTrimeldConverter converter(FromUtf8((test::CorpusDir() / c.file).string()));
+        TTrimeldConverter converter(platform::FromUtf8((test::CorpusDir() / c.file).string()));
         converter.Convert();
         EXPECT_EQ(converter.LastKind(), TStlKind::Text);
         EXPECT_EQ(converter.TriangleCount(), c.triangles);

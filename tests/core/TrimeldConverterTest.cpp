@@ -124,7 +124,7 @@ TEST(TrimeldConverter, DamagedFacetStopsReadingKeepingEarlierOnes) {
         EXPECT_EQ(conv.TriangleCount(), c.count);
         EXPECT_EQ(conv.LastStop().stopped, c.stopFacet != 0);
         EXPECT_EQ(conv.LastStop().position, c.stopFacet);
-        EXPECT_EQ(ToUtf8(conv.LastStop().reason), c.reason);
+        EXPECT_EQ(platform::ToUtf8(conv.LastStop().reason), c.reason);
         EXPECT_EQ(conv.ErrorCount(), 0);
         EXPECT_EQ(conv.Status(), 0);
     }
@@ -159,7 +159,7 @@ TEST(TrimeldConverter, FileThatCannotBeOpenedRaisesWithFullPath) {
     test::TTempDir dir;
     TTrimeldConverter conv(dir.Name("sub/../missing.stl"));
     const std::string expected = "Cannot open file \"" + (dir.Path() / "missing.stl").string() +
-                                 "\". " + ToUtf8(platform::SystemErrorText(ENOENT));
+                                 "\". " + platform::ToUtf8(platform::SystemErrorText(ENOENT));
     EXPECT_THAT([&] { conv.Convert(); }, ThrowsMessage<TFileOpenError>(StrEq(expected)));
     EXPECT_EQ(conv.TriangleCount(), 0);
 }
@@ -200,7 +200,7 @@ TEST(TrimeldConverter, ReadsRealBinaryFiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        TTrimeldConverter conv(FromUtf8((test::CorpusDir() / c.file).string()));
+        TTrimeldConverter conv(platform::FromUtf8((test::CorpusDir() / c.file).string()));
         conv.Convert();
         EXPECT_EQ(conv.LastKind(), TStlKind::Binary);
         EXPECT_EQ(conv.TriangleCount(), c.count);
