@@ -69,35 +69,6 @@ private:
     std::int64_t pos = 0;
 };
 
-/// An unnamed file in the temporary folder that holds what a stream that
-/// cannot seek delivered, so that it can be read a second time. It vanishes
-/// with the object, and also when the process dies.
-class TSpillFile final : public TStream {
-public:
-    /// Creates it in $TMPDIR, or /tmp. Null and error set when that fails.
-    static std::unique_ptr<TSpillFile> Create(int& error);
-    ~TSpillFile() override;
-    TSpillFile(const TSpillFile&) = delete;
-    TSpillFile& operator=(const TSpillFile&) = delete;
-
-    /// Appends bytes at the end; 0 or the errno value.
-    [[nodiscard]] int Append(const char* bytes, std::size_t size);
-    /// The folder it lives in, for reporting a failure.
-    [[nodiscard]] static std::u16string Folder();
-
-    std::ptrdiff_t Read(void* buffer, std::size_t size) override;
-    std::int64_t Position() const override { return pos; }
-    bool Seek(std::int64_t position) override;
-    bool CanSeek() const override { return true; }
-    std::int64_t Size() const override { return size; }
-
-private:
-    explicit TSpillFile(int fd) : fd(fd) {}
-    int fd;
-    std::int64_t pos = 0;  // where Read goes on
-    std::int64_t size = 0; // where Append goes on
-};
-
 /// A file open for writing. Write hands a block to the system in one piece
 /// (retrying interrupted and short writes); Close closes it. Both return 0 or
 /// an errno value.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -168,72 +167,6 @@ std::int64_t TFileStream::Size() const {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     return st.st_size;
-}
-
-std::u16string TSpillFile::Folder() {
-    const char* folder = std::getenv("TMPDIR");
-    return NameFromBytes(folder != nullptr && *folder != '\0' ? folder : "/tmp");
-}
-
-std::unique_ptr<TSpillFile> TSpillFile::Create(int& error) {
-    const auto folder = NativeName(Folder());
-    if (!folder) {
-        error = EINVAL;
-        return nullptr;
-    }
-    // An unnamed file where the file system allows it; otherwise a named one
-    // removed at once.
-    int fd = OpenRetrying(folder->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        std::string pattern = *folder + "/trimeld-XXXXXX";
-        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd >= 0)
-            ::unlink(pattern.c_str());
-    }
-    if (fd < 0) {
-        error = errno;
-        return nullptr;
-    }
-    error = 0;
-    return std::unique_ptr<TSpillFile>(new TSpillFile(fd));
-}
-
-TSpillFile::~TSpillFile() { ::close(fd); }
-
-int TSpillFile::Append(const char* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t done = ::pwrite(fd, bytes, count, static_cast<off_t>(size));
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (done == 0)
-            return EIO;
-        bytes += done;
-        count -= static_cast<std::size_t>(done);
-        size += done;
-    }
-    return 0;
-}
-
-std::ptrdiff_t TSpillFile::Read(void* buffer, std::size_t count) {
-    for (;;) {
-        const ssize_t done = ::pread(fd, buffer, count, static_cast<off_t>(pos));
-        if (done >= 0) {
-            pos += done;
-            return done;
-        }
-        if (errno != EINTR)
-            return -errno;
-    }
-}
-
-bool TSpillFile::Seek(std::int64_t position) {
-    if (position < 0)
-        return false;
-    pos = position;
-    return true;
 }
 
 TCreateResult CreateOutputFile(std::u16string_view fileName) {

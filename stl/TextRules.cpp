@@ -396,10 +396,10 @@ namespace {
 } // namespace
 
 TLineReader::TLineReader(platform::TStream& aStream, std::size_t chunkSize)
-    : stream(aStream), source(&aStream), chunk(std::max<std::size_t>(chunkSize, 4)) {}
+    : stream(aStream), chunk(std::max<std::size_t>(chunkSize, 4)) {}
 
 std::size_t TLineReader::ReadChunk() {
-    const std::ptrdiff_t got = source->Read(chunk.data(), chunk.size());
+    const std::ptrdiff_t got = stream.Read(chunk.data(), chunk.size());
     if (got < 0)
         RaiseReadError(got);
     return static_cast<std::size_t>(got);
@@ -426,42 +426,25 @@ void TLineReader::Start() {
 
     if (encoding == detail::TTextEncoding::Utf8) {
         // A flaw anywhere voids the whole text, so the bytes are checked to
-        // the end before the first line is given out. What cannot be read
-        // twice is kept aside for the second pass.
-        if (!stream.CanSeek()) {
-            int error = 0;
-            spill = platform::TSpillFile::Create(error);
-            if (!spill)
-                throw TIoError::System(TOperation::Create, platform::TSpillFile::Folder(), error);
-        }
-        const auto keep = [this](const char* bytes, std::size_t size) {
-            if (!spill)
-                return;
-            if (const int error = spill->Append(bytes, size))
-                throw TIoError::System(TOperation::Write, platform::TSpillFile::Folder(), error);
-        };
+        // the end before the first line is given out, and read again. The
+        // converter never gets here: its kind test wants the text to start
+        // with "soli", not with a marker.
         detail::TTextDecoder check(encoding);
         std::u16string scratch;
         check.Decode({chunk.data() + marker, have - marker}, streamEnded, scratch);
-        keep(chunk.data() + marker, have - marker);
         while (!streamEnded && check.WellFormed()) {
             scratch.clear();
             const std::size_t got = ReadChunk();
             streamEnded = got == 0;
             check.Decode({chunk.data(), got}, streamEnded, scratch);
-            keep(chunk.data(), got);
         }
         if (!check.WellFormed()) {
             SkipRest();
-            spill.reset();
             splitter.Finish();
             return;
         }
-        if (spill) {
-            source = spill.get();
-        } else if (!stream.Seek(textStart + static_cast<std::int64_t>(marker))) {
+        if (!stream.Seek(textStart + static_cast<std::int64_t>(marker)))
             throw TIoError::System(TOperation::Read, {}, ESPIPE);
-        }
         streamEnded = false;
         return;
     }

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -151,14 +150,14 @@ private:
 /// The lines of a stream read piece by piece, by the text loader's rules but
 /// without holding the whole text: memory stays within one piece plus the
 /// longest line. UTF-8 text is checked in a first pass over the stream and
-/// read again from the marker in a second; a stream that cannot seek (a
-/// pipe) is kept in an unnamed temporary file during the first pass.
+/// read again from the marker in a second, which needs a stream that can
+/// seek.
 class TLineReader {
 public:
     explicit TLineReader(platform::TStream& aStream, std::size_t chunkSize = cTEXT_CHUNK_SIZE);
     /// The next line, empty ones included; false at the end of the text. The
-    /// view stays valid until the next call. Throws TIoError when a read, a
-    /// seek or the temporary file fails.
+    /// view stays valid until the next call. Throws TIoError when a read or
+    /// a seek fails.
     [[nodiscard]] bool Next(std::u16string_view& line);
     /// The 1-based number of the line Next gave last; 0 before the first.
     [[nodiscard]] std::int64_t LineNumber() const noexcept { return lineNumber; }
@@ -170,8 +169,6 @@ private:
     std::size_t ReadChunk();
 
     platform::TStream& stream;
-    platform::TStream* source; // stream, or the spill file that holds its copy
-    std::unique_ptr<platform::TSpillFile> spill;
     std::vector<char> chunk;
     detail::TTextDecoder decoder{detail::TTextEncoding::Ansi};
     detail::TLineSplitter splitter;

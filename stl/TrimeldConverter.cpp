@@ -28,18 +28,34 @@ TPoint3D LittleEndianPoint(const unsigned char* bytes) noexcept {
     return {LittleEndianSingle(bytes), LittleEndianSingle(bytes + 4), LittleEndianSingle(bytes + 8)};
 }
 
-// Reads until size bytes are in or the stream ends. A read the system
-// refuses is no damage of the content: it throws the I/O failure.
-std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size) {
+// Reads until size bytes are in, the stream ends or a read fails (error is
+// then its errno value). Returns the count read.
+std::size_t ReadUpTo(platform::TStream& aStream, void* buffer, std::size_t size, int& error) {
     std::size_t done = 0;
+    error = 0;
     while (done < size) {
         const std::ptrdiff_t got = aStream.Read(static_cast<char*>(buffer) + done, size - done);
-        if (got < 0)
-            throw TIoError::System(TOperation::Read, {}, static_cast<int>(-got));
+        if (got < 0) {
+            error = static_cast<int>(-got);
+            break;
+        }
         if (got == 0)
             break;
         done += static_cast<std::size_t>(got);
     }
+    return done;
+}
+
+// A read the system refuses is no damage of the content: it is the I/O failure.
+void RaiseIfFailed(int error) {
+    if (error != 0)
+        throw TIoError::System(TOperation::Read, {}, error);
+}
+
+std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size) {
+    int error = 0;
+    const std::size_t done = ReadUpTo(aStream, buffer, size, error);
+    RaiseIfFailed(error);
     return done;
 }
 
@@ -215,7 +231,9 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
     while (left > 0) {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<std::int64_t>(left, cFACETS_PER_READ));
-        const std::size_t got = ReadFully(aStream, buffer.data(), wanted * cFACET_RECORD_LEN);
+        int error = 0;
+        const std::size_t got = ReadUpTo(aStream, buffer.data(), wanted * cFACET_RECORD_LEN, error);
+        // The facets that arrived whole before a failed read are kept.
         const std::size_t complete = got / cFACET_RECORD_LEN;
         for (std::size_t i = 0; i < complete; ++i) {
             const unsigned char* record = buffer.data() + i * cFACET_RECORD_LEN;
@@ -223,6 +241,7 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
                     LittleEndianPoint(record + 24), LittleEndianPoint(record + 36)});
             AddTriangle();
         }
+        RaiseIfFailed(error);
         if (complete < wanted)
             throw TTrimeldError(IoCodeText(cIO_READ_BEYOND_END));
         left -= static_cast<std::int64_t>(wanted);

@@ -40,14 +40,18 @@ std::string Quoted(const std::string& arg) {
 }
 
 // Runs the converter with the arguments, optionally as another user through
-// a prefix such as setpriv.
+// a prefix such as setpriv, or at the end of a pipeline. stdoutRedirect
+// replaces the capture of standard output.
 TResult RunCli(const TTempDir& dir, const std::vector<std::string>& args,
-            const std::string& prefix = "") {
+               const std::string& prefix = "", const std::string& stdoutRedirect = "") {
     std::string command = prefix + Quoted(TRIMELD_CLI);
     for (const auto& arg : args)
         command.append(" ").append(Quoted(arg));
     const fs::path out = dir.Path() / "stdout.txt", err = dir.Path() / "stderr.txt";
-    command.append(" >").append(Quoted(out.string())).append(" 2>").append(Quoted(err.string()));
+    test::WriteWholeFile(out, "");
+    command.append(stdoutRedirect.empty() ? " >" + Quoted(out.string()) : " " + stdoutRedirect)
+        .append(" 2>")
+        .append(Quoted(err.string()));
     const int raw = std::system(command.c_str());
     TResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -222,6 +226,50 @@ TEST_F(CliTest, UnreadableStlFileGivesTheOpenFailure) {
     EXPECT_EQ(r.err, "trimeld-convert: Cannot open file \"" + stl.string() +
                          "\". Permission denied.\n");
     EXPECT_EQ(fs::file_size(Path("out/locked.raw")), 0u);
+}
+
+TEST_F(CliTest, PipesAndFifosConvertLikeFiles) {
+    for (const std::string stl : {"good.stl", "short.stl", "text.stl"}) {
+        SCOPED_TRACE(stl);
+        ASSERT_EQ(RunCli(dir, {"-q", Path(stl), Path("file.raw")}).status, 0);
+        const std::string expected = ReadWholeFile(Path("file.raw"));
+        ASSERT_FALSE(expected.empty());
+        // A pipe that hands the bytes over in small pieces.
+        const std::string slowCat = "dd bs=7 status=none if=" + Quoted(Path(stl)) + " | ";
+        const TResult piped = RunCli(dir, {"/dev/stdin", Path("pipe.raw")}, slowCat);
+        EXPECT_EQ(piped.status, 0);
+        EXPECT_EQ(ReadWholeFile(Path("pipe.raw")), expected);
+        const TResult fromFile = RunCli(dir, {Path(stl), Path("pipe.raw")});
+        EXPECT_EQ(piped.err.substr(piped.err.find(" triangle")),
+                  fromFile.err.substr(fromFile.err.find(" triangle")));
+        // A FIFO with its writer started first.
+        fs::remove(Path("fifo"));
+        ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+        const std::string feed = "(cat " + Quoted(Path(stl)) + " >" + Quoted(Path("fifo")) + " &) ; ";
+        EXPECT_EQ(RunCli(dir, {"-q", Path("fifo"), Path("fifo.raw")}, feed).status, 0);
+        EXPECT_EQ(ReadWholeFile(Path("fifo.raw")), expected);
+    }
+}
+
+TEST_F(CliTest, SystemFailuresAreFailuresNotDamage) {
+    // Reading a process's own memory at address 0 fails in the kernel.
+    const TResult r = RunCli(dir, {"/proc/self/mem", Path("mem.raw")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "trimeld-convert: I/O error 5.\n");
+    EXPECT_EQ(ReadWholeFile(Path("mem.raw")), "");
+}
+
+TEST_F(CliTest, StandardOutputOnTheStlFileIsRefused) {
+    for (const std::string redirect : {"1<>", "1>>"}) {
+        SCOPED_TRACE(redirect);
+        const TResult r = RunCli(dir, {Path("good.stl"), "-"}, "", redirect + Quoted(Path("good.stl")));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "trimeld-convert: Nieprawidłowa nazwa pliku RAW.\n");
+        EXPECT_EQ(ReadWholeFile(Path("good.stl")), StlBytes({cUP, cUP}));
+    }
+    // Standard output on another file is written as usual.
+    EXPECT_EQ(RunCli(dir, {"-q", Path("good.stl"), "-"}, "", ">" + Quoted(Path("o.raw"))).status, 0);
+    EXPECT_EQ(ReadWholeFile(Path("o.raw")), cLINE + cLINE);
 }
 
 } // namespace

@@ -102,6 +102,79 @@ TEST(ConvertCommand, RunFailuresAndWhatTheyLeave) {
     EXPECT_EQ(fs::file_size(dir.Path() / "out.raw"), 0u);
 }
 
+TEST(ConvertCommand, FailuresNameTheirFileAndOperation) {
+    TTempDir dir;
+    WriteWholeFile(dir.Path() / "one.stl", cONE_FACET);
+    struct Case {
+        std::u16string stl;
+        std::u16string raw;
+        std::string message;
+        TOperation operation;
+        int error;
+        std::u16string file;
+    };
+    const Case cases[] = {
+        {dir.Name("one.stl"), dir.Name("no/dir.raw"), "I/O error 103", TOperation::Create, ENOENT,
+         dir.Name("no/dir.raw")},
+        {dir.Name("one.stl"), u"/dev/full", "I/O error 28", TOperation::Write, ENOSPC, u"/dev/full"},
+        {u"/proc/self/mem", dir.Name("out.raw"), "I/O error 5", TOperation::Read, EIO,
+         u"/proc/self/mem"},
+        {dir.Name("missing.stl"), dir.Name("out.raw"), "", TOperation::Open, ENOENT,
+         dir.Name("missing.stl")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.stl + u" " + c.raw));
+        try {
+            (void)RunConversion(c.stl, c.raw);
+            ADD_FAILURE() << "no failure raised";
+        } catch (const TTrimeldError& failure) {
+            if (!c.message.empty()) {
+                EXPECT_EQ(failure.what(), c.message);
+            }
+            EXPECT_EQ(failure.Detail().operation, c.operation);
+            EXPECT_EQ(failure.Detail().systemError, c.error);
+            EXPECT_EQ(failure.Detail().fileName, c.file);
+        }
+    }
+}
+
+TEST(ConvertCommand, NamesWithBytesThatAreNotUtf8ReachTheirOwnFiles) {
+    TTempDir dir;
+    const std::string folder = dir.Path().string() + "/";
+    // A file whose name is the U+FFFD that a lossy decoding would make of
+    // every stray byte; no run may touch it.
+    WriteWholeFile(folder + "\xef\xbf\xbd.raw", "decoy");
+    WriteWholeFile(folder + "\xef\xbf\xbd.stl", cONE_FACET + cONE_FACET);
+    for (const std::string stem : {"\xff", "\xfe", "a\xc3(b", "\xed\xa0\x80", "\xc5\x82"}) {
+        SCOPED_TRACE(stem);
+        WriteWholeFile(folder + stem + ".stl", cONE_FACET);
+        const std::u16string stl = platform::NameFromBytes(folder + stem + ".stl");
+        const std::u16string raw = ChangeFileExtToRaw(stl);
+        EXPECT_EQ(platform::NameToBytes(raw), folder + stem + ".raw");
+        ASSERT_EQ(CheckNames(stl, raw), TNameCheck::Ok);
+        EXPECT_EQ(CheckNames(stl, stl), TNameCheck::BadRawName);
+        EXPECT_EQ(RunConversion(stl, raw).triangleCount, 1); // not the decoy's two
+        EXPECT_EQ(ReadWholeFile(folder + stem + ".raw"), cLINE);
+    }
+    EXPECT_EQ(ReadWholeFile(folder + "\xef\xbf\xbd.raw"), "decoy");
+}
+
+TEST(ConvertCommand, SecondWriterOfARawFileFailsAndChangesNothing) {
+    TTempDir dir;
+    WriteWholeFile(dir.Path() / "one.stl", cONE_FACET);
+    TRawWriter first(dir.Name("out.raw"));
+    ASSERT_EQ(first.Status(), RW_OK);
+    first.AddLabel(u"first");
+    first.Close();
+    TRawWriter holder(dir.Name("out.raw"), 4);
+    holder.AddLabel(u"held"); // one block of four bytes reaches the file
+    EXPECT_THAT([&] { RunConversion(dir.Name("one.stl"), dir.Name("out.raw")); },
+                ThrowsMessage<TIoError>(StrEq("I/O error 103")));
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "out.raw"), "held");
+    holder.Close();
+    EXPECT_EQ(ReadWholeFile(dir.Path() / "out.raw"), "held\r\n");
+}
+
 TEST(ConvertCommand, FolderRemovedBetweenChecksAndCreationIsReported) {
     TTempDir dir;
     WriteWholeFile(dir.Path() / "one.stl", cONE_FACET);

@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include "TestSupport.h"
+#include "platform/Unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,57 @@ TEST(Files, FifoWithoutPeerNeverBlocksTheOpen) {
     ASSERT_TRUE(stream);
     char byte;
     EXPECT_EQ(stream->Read(&byte, 1), 0); // no writer: an empty stream
+}
+
+TEST(Files, NamesAreTheSystemsBytes) {
+    TTempDir dir;
+    const std::string folder = dir.Path().string() + "/";
+    test::WriteWholeFile(folder + "\xfe", "fe");
+    test::WriteWholeFile(folder + "\xff", "ff");
+    const std::u16string fe = NameFromBytes(folder + "\xfe");
+    const std::u16string ff = NameFromBytes(folder + "\xff");
+    EXPECT_TRUE(FileExists(fe));
+    EXPECT_FALSE(FileExists(NameFromBytes(folder + "\xfd")));
+    EXPECT_FALSE(SameFile(fe, ff));
+    EXPECT_TRUE(SameFile(fe, NameFromBytes(folder + "./\xfe")));
+    int error = 0;
+    const auto stream = TFileStream::Open(ff, error);
+    ASSERT_TRUE(stream);
+    char bytes[4] = {};
+    EXPECT_EQ(stream->Read(bytes, sizeof bytes), 2);
+    EXPECT_EQ(std::string(bytes), "ff");
+    // A name no file can have reaches no file.
+    EXPECT_FALSE(TFileStream::Open(fe + u'\xD800', error));
+    EXPECT_EQ(error, EINVAL);
+    EXPECT_EQ(CreateOutputFile(fe + u'\xD800').error, EINVAL);
+}
+
+TEST(Files, AFolderDoesNotOpenAsAStream) {
+    TTempDir dir;
+    int error = 0;
+    EXPECT_FALSE(TFileStream::Open(dir.Name(""), error));
+    EXPECT_EQ(error, EISDIR);
+}
+
+TEST(Files, OnlyOneWriterHoldsAFileAtATime) {
+    TTempDir dir;
+    const std::u16string name = dir.Name("out.raw");
+    TCreateResult first = CreateOutputFile(name);
+    ASSERT_TRUE(first.file);
+    ASSERT_EQ(first.file->Write("first", 5), 0);
+    // The second writer neither empties nor writes the file.
+    const TCreateResult second = CreateOutputFile(name);
+    EXPECT_FALSE(second.file);
+    EXPECT_EQ(second.error, EBUSY);
+    EXPECT_EQ(test::ReadWholeFile(dir.Path() / "out.raw"), "first");
+    EXPECT_EQ(first.file->Close(), 0);
+    TCreateResult third = CreateOutputFile(name);
+    ASSERT_TRUE(third.file);
+    EXPECT_EQ(test::ReadWholeFile(dir.Path() / "out.raw"), "");
+    // Devices take no lock: two writers on /dev/null are fine.
+    const TCreateResult null1 = CreateOutputFile(u"/dev/null");
+    const TCreateResult null2 = CreateOutputFile(u"/dev/null");
+    EXPECT_TRUE(null1.file && null2.file);
 }
 
 } // namespace

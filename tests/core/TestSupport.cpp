@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <new>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -11,8 +14,11 @@ namespace trimeld::test {
 
 std::ptrdiff_t TChunkStream::Read(void* buffer, std::size_t size) {
     std::size_t count = std::min({size, opt.readSize, data.size() - std::min(pos, data.size())});
-    if (opt.failAt && pos + count > *opt.failAt)
+    if (opt.failAt && pos + count > *opt.failAt) {
+        if (opt.error == ENOMEM)
+            throw std::bad_alloc();
         return -opt.error;
+    }
     std::memcpy(buffer, data.data() + pos, count);
     pos += count;
     return static_cast<std::ptrdiff_t>(count);

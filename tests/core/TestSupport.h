@@ -22,7 +22,8 @@ class TChunkStream final : public platform::TStream {
 public:
     TChunkStream(std::string bytes, std::size_t readSize, bool seekable = true)
         : data(std::move(bytes)), opt{readSize, seekable, std::nullopt, 0} {}
-    /// The read that would pass offset bytes fails with error instead.
+    /// The read that would pass offset bytes fails with error instead, or
+    /// throws std::bad_alloc when error is ENOMEM (memory running out there).
     void FailAt(std::size_t offset, int error) {
         opt.failAt = offset;
         opt.error = error;

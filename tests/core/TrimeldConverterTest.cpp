@@ -164,6 +164,152 @@ TEST(TrimeldConverter, FileThatCannotBeOpenedRaisesWithFullPath) {
     EXPECT_EQ(conv.TriangleCount(), 0);
 }
 
+TEST(TrimeldConverter, FolderRaisesTheFileOpenFailure) {
+    test::TTempDir dir;
+    TTrimeldConverter conv(u"x.stl");
+    EXPECT_THAT([&] { conv.LoadFromFile(dir.Name("")); },
+                ThrowsMessage<TFileOpenError>(::testing::EndsWith(
+                    "\". " + platform::ToUtf8(platform::SystemErrorText(EISDIR)))));
+}
+
+// What one reading gave: the triangles' bytes, the kind and the stop.
+struct TOutcome {
+    std::string triangles;
+    TStlKind kind;
+    bool stopped;
+    std::int64_t position;
+    std::u16string reason;
+    bool operator==(const TOutcome&) const = default;
+};
+
+TOutcome ReadOutcome(platform::TStream& stream) {
+    TTrimeldConverter conv(u"x.stl");
+    conv.LoadFromStream(stream);
+    TOutcome outcome{{}, conv.LastKind(), conv.LastStop().stopped, conv.LastStop().position,
+                     conv.LastStop().reason};
+    for (std::int32_t i = 0; i < conv.TriangleCount(); ++i)
+        outcome.triangles.append(reinterpret_cast<const char*>(&conv.TrianglesList()[i]),
+                                 sizeof(TTriangle3D));
+    return outcome;
+}
+
+const std::string cTEXT_FACET = "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n"
+                                "vertex 0 1 0\nendloop\nendfacet\n";
+
+TEST(TrimeldConverter, ReadsAPipeExactlyLikeAFile) {
+    const TSTLFace up = Facet({0, 0, 1}), down = Facet({0, 0, -1}, 2);
+    const std::string text = "solid t\n" + cTEXT_FACET + cTEXT_FACET + "endsolid t\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::int32_t count;
+    };
+    const Case cases[] = {
+        {"binary", StlBytes({up, down, up}), 3},
+        {"binary with a solid header", StlBytes({up, down}, std::nullopt, "solid part"), 2},
+        {"binary cut short", StlBytes({up, down}, 4), 2},
+        {"binary shorter than its header", StlBytes({}).substr(0, 50), 0},
+        {"text", text, 2},
+        {"text cut inside a facet", text.substr(0, text.size() - 40), 1},
+        {"text damaged", "solid t\n" + cTEXT_FACET + "facet normal 0 x 1\n" + cTEXT_FACET, 1},
+        {"text with a NUL", "solid t\n" + cTEXT_FACET + std::string(1, '\0') + cTEXT_FACET, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::TMemoryStream file(c.bytes);
+        const TOutcome expected = ReadOutcome(file);
+        EXPECT_EQ(expected.triangles.size(), static_cast<std::size_t>(c.count) * sizeof(TTriangle3D));
+        if (expected.stopped) {
+            EXPECT_GT(expected.position, 0);
+        }
+        // A header split across reads at every size, up to one read for all.
+        for (const std::size_t readSize : {std::size_t{1}, std::size_t{3}, std::size_t{79},
+                                           std::size_t{81}, c.bytes.size() + 1}) {
+            SCOPED_TRACE(readSize);
+            test::TChunkStream pipe(c.bytes, readSize, false);
+            EXPECT_EQ(ReadOutcome(pipe), expected);
+        }
+    }
+}
+
+TEST(TrimeldConverter, TextReadingLeavesTheStreamAtItsEnd) {
+    const std::string texts[] = {
+        "solid t\n" + cTEXT_FACET + "endsolid t\ntrailing words\n",
+        "solid t\n" + cTEXT_FACET + "facet normal 0 x 1\n" + cTEXT_FACET,
+        "solid t\nfacet normal 0 0 1\x00 after a NUL\n" + cTEXT_FACET,
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        for (const bool seekable : {true, false}) {
+            test::TChunkStream stream(text, 7, seekable);
+            (void)ReadOutcome(stream);
+            EXPECT_EQ(stream.Position(), static_cast<std::int64_t>(text.size()));
+        }
+    }
+}
+
+// A read the system refuses, or memory running out, is no damage of the
+// content: it is raised, and what was read before stays.
+TEST(TrimeldConverter, SystemFailuresDuringReadingAreRaised) {
+    const TSTLFace up = Facet({0, 0, 1});
+    const std::string binary = StlBytes({up, up, up});
+    const std::string text = "solid t\n" + cTEXT_FACET + cTEXT_FACET;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t failAt;
+        bool seekable;
+        std::int32_t kept;
+    };
+    const Case cases[] = {
+        {"in the kind test", binary, 40, true, 0},
+        {"in the facet count", binary, 82, true, 0},
+        {"in the third facet", binary, 84 + 2 * 50 + 10, true, 2}, // the two before it stay
+        {"in the text, second facet", text, 8 + cTEXT_FACET.size() + 30, true, 1},
+        {"in the text of a pipe", text, 8 + cTEXT_FACET.size() + 30, false, 1},
+        {"after the text, at its end", text + "endsolid\nmore", text.size() + 12, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const int error : {EIO, ENOMEM}) {
+            test::TChunkStream stream(c.bytes, 1, c.seekable);
+            stream.FailAt(c.failAt, error);
+            TTrimeldConverter conv(u"x.stl");
+            if (error == ENOMEM) {
+                EXPECT_THROW(conv.LoadFromStream(stream), std::bad_alloc);
+                EXPECT_FALSE(conv.LastStop().stopped);
+                continue;
+            }
+            {
+                try {
+                    conv.LoadFromStream(stream);
+                    ADD_FAILURE() << "no failure raised";
+                } catch (const TIoError& failure) {
+                    EXPECT_EQ(failure.Code(), EIO);
+                    EXPECT_TRUE(failure.FromSystem());
+                    EXPECT_EQ(failure.Detail().operation, TOperation::Read);
+                    EXPECT_EQ(failure.Detail().systemError, EIO);
+                }
+            }
+            EXPECT_EQ(conv.TriangleCount(), c.kept);
+            EXPECT_FALSE(conv.LastStop().stopped);
+        }
+    }
+}
+
+TEST(TrimeldConverter, ReadErrorOfARealFileNamesTheFile) {
+    // Reading a process's own memory at address 0 fails in the kernel.
+    TTrimeldConverter conv(u"/proc/self/mem");
+    try {
+        conv.Convert();
+        ADD_FAILURE() << "no failure raised";
+    } catch (const TIoError& failure) {
+        EXPECT_EQ(failure.Message(), u"I/O error " + platform::IntToText(EIO));
+        EXPECT_EQ(failure.Detail().fileName, u"/proc/self/mem");
+        EXPECT_EQ(failure.Detail().operation, TOperation::Read);
+    }
+}
+
 TEST(TrimeldConverter, TwoNameConstructorSavesThroughItsWriter) {
     test::TTempDir dir;
     test::WriteWholeFile(dir.Path() / "in.stl", StlBytes({Facet({0, 0, 1})}));
