@@ -1,7 +1,7 @@
 // Arbitrary text through the decimal parser and the single store: no crash,
 // no escaping failure other than the store's overflow, and the caller's
 // floating-point control settings left as they were.
-#include "geometry/CommonTypes.h"
+#include "platform/Failures.h"
 #include "stl/DecimalParser.h"
 
 #include <cmath>

@@ -245,6 +245,24 @@ TEST(RawWriter, NameLimitIs259CodeUnitsAfterTheFirstNul) {
     EXPECT_THROW(writer.AddEndLine(), TIoError);
 }
 
+// A byte that is not UTF-8 is one code unit of the name, and shows as U+FFFD.
+TEST(RawWriter, NameLimitCountsAStrayByteAsOneUnit) {
+    TTempDir dir;
+    const std::u16string folder = dir.Name("");
+    const std::size_t room = 259 - folder.size();
+    {
+        TRawWriter writer(folder + std::u16string(room, u'\xDCFF'));
+        EXPECT_EQ(writer.Status(), RW_OK);
+    }
+    EXPECT_TRUE(fs::exists(dir.Path() / std::string(room, '\xff')));
+    try {
+        TRawWriter writer(folder + std::u16string(room + 1, u'\xDCFF'));
+        ADD_FAILURE() << "no failure raised";
+    } catch (const TIoError& failure) {
+        EXPECT_EQ(failure.Message(), u"Invalid file name - " + folder + std::u16string(room + 1, u'\xFFFD'));
+    }
+}
+
 TEST(RawWriter, SettingsChangeDigitsButNotSeparatorOrLineEnd) {
     TFakeDisk disk;
     TRawWriter writer(u"x.raw", cOUT_BUFFER_SIZE, disk.Opener());
