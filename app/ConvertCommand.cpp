@@ -64,14 +64,21 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
     if (rawWriter->Status() == RW_IO_ERROR)
         throw rawWriter->NotOpenFailure();
 
-    conv = std::make_unique<TTrimeldConverter>(stlName);
-    conv->Convert();
+    std::int32_t count = 0;
+    try {
+        conv = std::make_unique<TTrimeldConverter>(stlName);
+        conv->Convert();
 
-    const TTriangleList& list = conv->TrianglesList();
-    const std::int32_t count = list.Count();
-    for (std::int32_t i = 0; i < count; ++i) {
-        const TTriangle3D tr = list[i];
-        rawWriter->Add(tr);
+        const TTriangleList& list = conv->TrianglesList();
+        count = list.Count();
+        for (std::int32_t i = 0; i < count; ++i) {
+            const TTriangle3D tr = list[i];
+            rawWriter->Add(tr);
+        }
+    } catch (...) {
+        // A failed run replaces no older RAW file (where the file allows that).
+        rawWriter->Discard();
+        throw;
     }
 
     rawWriter->Close();
@@ -79,7 +86,7 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
     if (rawWriter->LastCloseError() != 0)
         throw rawWriter->CloseFailure();
 
-    return {count, conv->LastKind(), conv->LastStop()};
+    return {count, conv->LastKind(), conv->LastStop(), conv->LastFacts()};
 }
 
 std::u16string ChangeFileExtToRaw(std::u16string_view fileName) {

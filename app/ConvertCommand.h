@@ -44,6 +44,7 @@ struct TRunReport {
     std::int32_t triangleCount = 0;
     TStlKind kind = TStlKind::None;
     TReadStop stop; ///< where reading stopped before the end of the data, if it did
+    TReadFacts facts;
 };
 
 /// One conversion run: creates the RAW file, reads the STL file, writes
@@ -52,7 +53,9 @@ struct TRunReport {
 /// write fails, when the last write at closing failed, or when the system
 /// refuses a read of the STL file; TFileOpenError when the STL file cannot
 /// be opened; std::bad_alloc when memory runs out. What reached the RAW file
-/// stays. An empty RAW name writes to standard output.
+/// stays, unless options.opener gives files that replace an older one only
+/// when the run succeeds (CreateReplacingFile). An empty RAW name writes to
+/// standard output.
 TRunReport RunConversion(const std::u16string& stlName, const std::u16string& rawName,
                          const TRunOptions& options = {});
 

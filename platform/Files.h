@@ -77,6 +77,10 @@ public:
     virtual ~TOutputFile() = default;
     [[nodiscard]] virtual int Write(const char* bytes, std::size_t size) = 0;
     virtual int Close() = 0;
+    /// What was written must not take the place of anything: for a file that
+    /// replaces another one only at Close, the old one then stays. Files
+    /// written in place ignore it.
+    virtual void Discard() {}
     /// True for a character device (a terminal, /dev/null, /dev/full), which
     /// receives every piece of text at once instead of whole blocks.
     [[nodiscard]] virtual bool IsCharDevice() const = 0;
@@ -94,6 +98,24 @@ struct TCreateResult {
 /// it was. An empty name gives the process's standard output, which is never
 /// closed; it and devices take no lock.
 [[nodiscard]] TCreateResult CreateOutputFile(std::u16string_view fileName);
+
+/// Creates a file that takes the place of the named one only when it is
+/// closed without having been discarded, so that until then, and for good
+/// when the writing fails, an existing file of that name stays exactly as it
+/// was. The new content is written to an unnamed file in the same folder
+/// (a named one, removed on SIGINT, SIGTERM and SIGHUP, where the file system
+/// has no unnamed files) and renamed onto the name at Close. It gets the
+/// permissions of the file it replaces, or those of a new file. A name that
+/// is a symbolic link replaces the link's target. A RAW name that exists
+/// and is not a regular file (a device, a FIFO) and the empty name
+/// (standard output) are written in place, as CreateOutputFile does. An
+/// existing file that may not be written is refused with EACCES, as an open
+/// for writing would refuse it.
+[[nodiscard]] TCreateResult CreateReplacingFile(std::u16string_view fileName);
+
+/// Makes SIGINT, SIGTERM and SIGHUP remove the named temporary files of
+/// CreateReplacingFile before the process ends as the signal demands.
+void RemoveTemporaryFilesOnInterrupt();
 
 /// How a writer creates its file; tests substitute one that fails on cue.
 using TOutputOpener = std::function<TCreateResult(std::u16string_view fileName)>;
@@ -117,5 +139,18 @@ using TOutputOpener = std::function<TCreateResult(std::u16string_view fileName)>
 
 /// The running program's file name without its folders.
 [[nodiscard]] std::u16string ProgramFileName();
+
+/// What a name designates, following links: nothing (with the errno value of
+/// the failed look-up), a folder, a regular file with its size, or another
+/// kind of file (a device, a FIFO, a socket).
+struct TFileKind {
+    enum TWhat { Missing, Folder, Regular, Other } what = Missing;
+    std::int64_t size = -1; ///< bytes, for a regular file
+    int error = 0;          ///< for Missing
+};
+[[nodiscard]] TFileKind ExamineFile(std::u16string_view fileName);
+
+/// The processors this process may run on.
+[[nodiscard]] unsigned ProcessorCount();
 
 } // namespace trimeld::platform

@@ -3,13 +3,21 @@
 #include "platform/Unicode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +110,184 @@ private:
     bool charDevice;
 };
 
+// The named temporary files that a signal must remove. The handler may
+// touch only memory that is always there, so the names live in fixed slots
+// for the life of the process: this is state of the process, not of a run.
+constexpr std::size_t cTEMP_SLOTS = 64;
+struct TTempSlot {
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 holds a name to remove
+    char path[PATH_MAX];
+};
+TTempSlot tempSlots[cTEMP_SLOTS];
+
+// Takes a slot for a temporary name; -1 when all are taken (the file is then
+// removed on every path but an interruption).
+int RegisterTemporary(const std::string& path) {
+    if (path.size() >= PATH_MAX)
+        return -1;
+    for (std::size_t i = 0; i < cTEMP_SLOTS; ++i) {
+        int expected = 0;
+        if (tempSlots[i].state.compare_exchange_strong(expected, 1)) {
+            std::memcpy(tempSlots[i].path, path.c_str(), path.size() + 1);
+            tempSlots[i].state.store(2);
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void ReleaseTemporary(int slot) {
+    if (slot >= 0)
+        tempSlots[slot].state.store(0);
+}
+
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+    for (TTempSlot& slot : tempSlots)
+        if (slot.state.load() == 2)
+            ::unlink(slot.path);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    ::sigaction(signal, &action, nullptr);
+    ::raise(signal);
+}
+
+// Keeps SIGINT, SIGTERM and SIGHUP waiting while a file takes its place, so
+// that no half-done rename leaves a temporary name behind.
+class TInterruptsHeld {
+public:
+    TInterruptsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&held, signal);
+        ::pthread_sigmask(SIG_BLOCK, &held, &before);
+    }
+    ~TInterruptsHeld() { ::pthread_sigmask(SIG_SETMASK, &before, nullptr); }
+    TInterruptsHeld(const TInterruptsHeld&) = delete;
+    TInterruptsHeld& operator=(const TInterruptsHeld&) = delete;
+
+private:
+    sigset_t before;
+};
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a name finally designates, following symbolic links of its last
+// step; a name that does not exist (or a dangling link's target) is kept.
+std::optional<std::string> FollowLinks(std::string path, int& error) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT)
+                return path;
+            error = errno;
+            return std::nullopt;
+        }
+        if (!S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) {
+            error = errno;
+            return std::nullopt;
+        }
+        const std::string next(target.data(), static_cast<std::size_t>(length));
+        path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
+    }
+    error = ELOOP;
+    return std::nullopt;
+}
+
+// The process's file-creation mask, read without changing it (umask() would
+// change it for every thread for a moment).
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return 022;
+}
+
+// A file that takes the place of its target at Close. Unnamed while it is
+// written (it then vanishes by itself when the process ends), or named with
+// its name in a slot for the signal handler.
+class TReplacingFile final : public TOutputFile {
+public:
+    TReplacingFile(int fd, std::string target, std::string tempPath, int slot)
+        : fd(fd), target(std::move(target)), tempPath(std::move(tempPath)), slot(slot) {}
+    ~TReplacingFile() override {
+        Discard();
+        Close();
+    }
+    TReplacingFile(const TReplacingFile&) = delete;
+    TReplacingFile& operator=(const TReplacingFile&) = delete;
+
+    int Write(const char* bytes, std::size_t size) override {
+        return fd < 0 ? EBADF : WriteAll(fd, bytes, size);
+    }
+    void Discard() override { discarded = true; }
+    bool IsCharDevice() const override { return false; }
+
+    int Close() override {
+        if (fd < 0)
+            return 0;
+        int error = 0;
+        {
+            const TInterruptsHeld held;
+            if (!discarded)
+                error = TakeItsPlace();
+            if (::close(fd) != 0 && errno != EINTR && error == 0)
+                error = errno;
+            fd = -1;
+            if (!tempPath.empty() && (discarded || error != 0))
+                ::unlink(tempPath.c_str());
+            ReleaseTemporary(slot);
+        }
+        return error;
+    }
+
+private:
+    int TakeItsPlace() {
+        if (tempPath.empty()) {
+            // An unnamed file gets a name in the folder first: rename then
+            // replaces the target in one step.
+            const std::string self = "/proc/self/fd/" + std::to_string(fd);
+            for (int attempt = 0;; ++attempt) {
+                std::string name = FolderOf(target) + "/." + BaseOf(target) + "." +
+                                   std::to_string(::getpid()) + "-" + std::to_string(attempt);
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                    tempPath = std::move(name);
+                    slot = RegisterTemporary(tempPath);
+                    break;
+                }
+                if (errno != EEXIST || attempt > 100)
+                    return errno;
+            }
+        }
+        if (::rename(tempPath.c_str(), target.c_str()) != 0)
+            return errno;
+        tempPath.clear();
+        return 0;
+    }
+
+    int fd;
+    std::string target;
+    std::string tempPath; // empty while the file is unnamed, and once renamed
+    int slot;
+    bool discarded = false;
+};
+
 } // namespace
 
 std::ptrdiff_t TMemoryStream::Read(void* buffer, std::size_t size) {
@@ -136,6 +322,15 @@ std::unique_ptr<TFileStream> TFileStream::Open(std::u16string_view fileName, int
         error = S_ISDIR(st.st_mode) ? EISDIR : errno;
         ::close(fd);
         return nullptr;
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        // A FIFO is read from its writer, who may come later: read before
+        // that, it would look empty. poll() wakes when the writer has written
+        // or has come and gone, and not before; the open stays as it is, so
+        // that a writer already waiting loses nothing.
+        pollfd wait{fd, POLLIN, 0};
+        while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+        }
     }
     error = 0;
     return std::unique_ptr<TFileStream>(new TFileStream(fd, Seekable(st)));
@@ -197,6 +392,66 @@ TCreateResult CreateOutputFile(std::u16string_view fileName) {
             return fail(errno);
     }
     return {std::make_unique<TPosixOutputFile>(fd, owned, S_ISCHR(st.st_mode)), 0};
+}
+
+TCreateResult CreateReplacingFile(std::u16string_view fileName) {
+    if (fileName.empty())
+        return CreateOutputFile(fileName);
+    const auto native = NativeName(fileName);
+    if (!native)
+        return {nullptr, EINVAL};
+    int error = 0;
+    const auto target = FollowLinks(*native, error);
+    if (!target)
+        return {nullptr, error};
+    struct stat old {};
+    const bool exists = ::stat(target->c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        return {nullptr, EISDIR};
+    if (exists && !S_ISREG(old.st_mode))
+        return CreateOutputFile(fileName);
+    // What may not be written in place may not be replaced either.
+    if (exists && ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0)
+        return {nullptr, errno};
+
+    const std::string folder = FolderOf(*target);
+    std::string tempPath;
+    int slot = -1;
+    int fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        std::string pattern = folder + "/." + BaseOf(*target) + ".XXXXXX";
+        {
+            const TInterruptsHeld held; // created and registered as one step
+            fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd >= 0) {
+                tempPath = pattern;
+                slot = RegisterTemporary(tempPath);
+            }
+        }
+        if (fd >= 0 && !exists)
+            ::fchmod(fd, 0666 & ~CurrentUmask());
+    }
+    if (fd < 0)
+        return {nullptr, errno};
+    if (exists) {
+        if (::geteuid() == 0 && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+            (void)::fchown(fd, old.st_uid, old.st_gid);
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+    return {std::make_unique<TReplacingFile>(fd, *target, std::move(tempPath), slot), 0};
+}
+
+void RemoveTemporaryFilesOnInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before {};
+        // A signal the caller's parent set to be ignored stays ignored.
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(signal, &action, nullptr);
+    }
 }
 
 std::u16string ExpandFileName(std::u16string_view fileName) {
@@ -310,6 +565,29 @@ std::u16string ProgramFileName() {
     const std::string path(buffer.data(), static_cast<std::size_t>(length));
     const std::size_t slash = path.rfind('/');
     return NameFromBytes(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+TFileKind ExamineFile(std::u16string_view fileName) {
+    const auto native = NativeName(fileName);
+    if (!native)
+        return {TFileKind::Missing, -1, EINVAL};
+    struct stat st {};
+    if (::stat(native->c_str(), &st) != 0)
+        return {TFileKind::Missing, -1, errno};
+    if (S_ISDIR(st.st_mode))
+        return {TFileKind::Folder, -1, 0};
+    if (S_ISREG(st.st_mode))
+        return {TFileKind::Regular, st.st_size, 0};
+    return {TFileKind::Other, -1, 0};
+}
+
+unsigned ProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
 } // namespace trimeld::platform

@@ -55,11 +55,19 @@ void TRawWriter::Close() noexcept {
     if (outCount > 0)
         error = file->Write(outBuffer.data(), outCount);
     outCount = 0;
+    if (error != 0)
+        file->Discard(); // an incomplete file replaces nothing
     // A failed close can lose data that the system had accepted, too.
     const int closeError = file->Close();
     lastCloseError = error != 0 ? error : closeError;
     lastCloseOperation = error != 0 ? TOperation::Write : TOperation::Close;
     file.reset();
+}
+
+void TRawWriter::Discard() noexcept {
+    if (file)
+        file->Discard();
+    Close();
 }
 
 TIoError TRawWriter::CloseFailure() const {

@@ -45,8 +45,13 @@ public:
     /// stay. Throws TIoError (code 3) for a name too long.
     void Open(const std::u16string& strFileName);
     /// Writes out the buffer and closes the file. Never throws; a failed last
-    /// write is kept for LastCloseError().
+    /// write is kept for LastCloseError(). A file that replaces an older one
+    /// (CreateReplacingFile) takes its place here, unless a write failed.
     void Close() noexcept;
+    /// Closes the file as Close does, but what was written takes the place of
+    /// nothing: a file written in place keeps it, an older file that a new
+    /// one was to replace stays as it was. For a run that failed.
+    void Discard() noexcept;
 
     /// Each throws TIoError: code 103 when the file is not open, the errno
     /// value when a block write fails.

@@ -29,14 +29,15 @@ public:
     TTextStlWalk(platform::TStream& aStream, TFacetSink& facetSink, std::int64_t& lineNumberOut)
         : lines(aStream), sink(facetSink), lineNumber(lineNumberOut) {}
 
-    void Run() {
+    // Returns whether a non-blank line follows an ENDSOLID line.
+    bool Run() {
         lineNumber = 0;
         // Running out of lines at the top of the facet loop is the normal end
         // of a text without an ENDSOLID line, and no failure.
         if (!Advance(TLineForm::Keyword) || !StartsWith(cSOLID_LABEL, current))
-            return;
+            return false;
         if (!Advance(TLineForm::Keyword))
-            return;
+            return false;
         for (;;) {
             if (StartsWith(cFACETNORMAL_LABEL, current))
                 ReadFacet();
@@ -44,8 +45,15 @@ public:
             MustAdvance(TLineForm::Keyword);
             if (!StartsWith(cENDFACET_LABEL, current))
                 throw TTrimeldError(cEND_OF_FACET_NOT_FOUND);
-            if (!Advance(TLineForm::Keyword) || StartsWith(cENDSOLID_LABEL, current))
-                return;
+            if (!Advance(TLineForm::Keyword))
+                return false;
+            if (StartsWith(cENDSOLID_LABEL, current)) {
+                // Only looked at, for a note: whatever follows is not read.
+                const std::int64_t endLine = lineNumber;
+                const bool more = Advance(TLineForm::Vertex);
+                lineNumber = endLine;
+                return more;
+            }
         }
     }
 
@@ -133,8 +141,8 @@ private:
 
 } // namespace
 
-void ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber) {
-    TTextStlWalk(aStream, sink, lineNumber).Run();
+bool ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber) {
+    return TTextStlWalk(aStream, sink, lineNumber).Run();
 }
 
 } // namespace trimeld

@@ -24,7 +24,8 @@ public:
 /// Lines ending inside a facet give "List index out of bounds (%d)" with the
 /// index the next line would have among the non-blank lines. lineNumber
 /// holds the 1-based number, counted in the file's line breaks, of the line
-/// last examined (0 before the first).
-void ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber);
+/// last examined (0 before the first). Returns whether a non-blank line
+/// follows the ENDSOLID line that ended the text.
+bool ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber);
 
 } // namespace trimeld

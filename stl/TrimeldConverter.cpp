@@ -191,6 +191,7 @@ void TTrimeldConverter::LoadFromFile(const std::u16string& aFileName) {
 void TTrimeldConverter::LoadFromStream(platform::TStream& aStream) {
     lastKind = TStlKind::None;
     lastStop = {};
+    lastFacts = {};
     unsigned char header[cFULL_HEADER_LEN] = {};
     const std::size_t taken = ReadFully(aStream, header, sizeof header);
     lastKind = detail::JudgeKind(header);
@@ -201,7 +202,7 @@ void TTrimeldConverter::LoadFromStream(platform::TStream& aStream) {
     try {
         if (lastKind == TStlKind::Text) {
             TConverterSink sink(*this);
-            ReadTextStl(stream, sink, line);
+            lastFacts.contentAfterEnd = ReadTextStl(stream, sink, line);
         } else {
             ReadBinary(stream);
         }
@@ -221,10 +222,11 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
     // claim hundreds of millions), so nothing is reserved from it: the list
     // grows in chunks and reading stops at the first incomplete facet.
     unsigned char header[cBINARY_HEADER_LEN] = {};
-    ReadFully(aStream, header, sizeof header);
+    lastFacts.binaryHeaderBytes = static_cast<std::int64_t>(ReadFully(aStream, header, sizeof header));
     const auto facetCount = static_cast<std::int32_t>(
         std::uint32_t{header[80]} | std::uint32_t{header[81]} << 8 |
         std::uint32_t{header[82]} << 16 | std::uint32_t{header[83]} << 24);
+    lastFacts.facetCount = facetCount;
 
     std::vector<unsigned char> buffer(cFACETS_PER_READ * cFACET_RECORD_LEN);
     std::int64_t left = std::max<std::int32_t>(facetCount, 0);

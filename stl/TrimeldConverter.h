@@ -44,6 +44,14 @@ struct TReadStop {
     std::int64_t position = 0;
 };
 
+/// What the last reading saw of the file's layout, beyond its triangles: for
+/// notes on files that look wrong. Reading does not depend on it.
+struct TReadFacts {
+    std::int64_t binaryHeaderBytes = 0; ///< of the 84 header bytes, how many the binary file had
+    std::int32_t facetCount = 0;        ///< the count a binary header declares
+    bool contentAfterEnd = false;       ///< a text has non-blank lines after ENDSOLID
+};
+
 /// The triangles read, in reading order. Stored in fixed-size chunks so that
 /// growing never copies what was read and never needs twice the memory.
 class TTriangleList {
@@ -104,6 +112,7 @@ public:
     /// Reports only: reading them changes nothing.
     [[nodiscard]] TStlKind LastKind() const noexcept { return lastKind; }
     [[nodiscard]] const TReadStop& LastStop() const noexcept { return lastStop; }
+    [[nodiscard]] const TReadFacts& LastFacts() const noexcept { return lastFacts; }
 
     /// Orders the corners by the stored normal and puts the triangle in the
     /// current triangle. Throws TFloatError.
@@ -122,6 +131,7 @@ private:
     std::u16string fileName;
     TStlKind lastKind = TStlKind::None;
     TReadStop lastStop;
+    TReadFacts lastFacts;
 };
 
 namespace detail {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,17 +100,27 @@ TEST(Files, OutputToCharacterDeviceIsFlaggedAndEmptyNameIsStandardOutput) {
     EXPECT_NE(::fcntl(STDOUT_FILENO, F_GETFD), -1);
 }
 
-TEST(Files, FifoWithoutPeerNeverBlocksTheOpen) {
+TEST(Files, FifoIsWrittenOnlyWithAReaderAndReadFromItsWriter) {
     TTempDir dir;
     ASSERT_EQ(::mkfifo((dir.Path() / "pipe").c_str(), 0600), 0);
     const TCreateResult out = CreateOutputFile(dir.Name("pipe"));
     EXPECT_FALSE(out.file);
-    EXPECT_EQ(out.error, ENXIO); // no reader
-    int error = 0;
-    const auto stream = TFileStream::Open(dir.Name("pipe"), error);
-    ASSERT_TRUE(stream);
-    char byte;
-    EXPECT_EQ(stream->Read(&byte, 1), 0); // no writer: an empty stream
+    EXPECT_EQ(out.error, ENXIO); // no reader: the open fails rather than waits
+    // A reader that comes before the writer waits for it and gets its bytes.
+    std::string got;
+    std::thread reader([&] {
+        int error = 0;
+        const auto stream = TFileStream::Open(dir.Name("pipe"), error);
+        char bytes[16];
+        for (std::ptrdiff_t n; stream && (n = stream->Read(bytes, sizeof bytes)) > 0;)
+            got.append(bytes, static_cast<std::size_t>(n));
+    });
+    const int fd = ::open((dir.Path() / "pipe").c_str(), O_WRONLY); // waits for the reader
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "solid late", 10), 10);
+    ::close(fd);
+    reader.join();
+    EXPECT_EQ(got, "solid late");
 }
 
 TEST(Files, NamesAreTheSystemsBytes) {
