@@ -18,12 +18,13 @@ int main(int argc, char* argv[]) {
     // Read before the toolkit's Polish texts are installed, so that the
     // help stays in one language.
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Converts STL triangle meshes into RAW text files."));
+    parser.setApplicationDescription(
+        QStringLiteral("Converts STL triangle meshes into RAW text files."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("STL"),
-                                 QStringLiteral("The STL file to fill in; its RAW name is proposed."),
-                                 QStringLiteral("[STL]"));
+    parser.addPositionalArgument(
+        QStringLiteral("STL"), QStringLiteral("The STL file to fill in; its RAW name is proposed."),
+        QStringLiteral("[STL]"));
     parser.process(app);
     const QStringList files = parser.positionalArguments();
 

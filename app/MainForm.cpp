@@ -246,9 +246,9 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
-    const std::optional<QString> name =
-        event->mimeData() != nullptr ? detail::DroppedStlName(event->mimeData()->urls())
-                                     : std::nullopt;
+    const std::optional<QString> name = event->mimeData() != nullptr
+                                            ? detail::DroppedStlName(event->mimeData()->urls())
+                                            : std::nullopt;
     if (!name) {
         event->ignore();
         return;

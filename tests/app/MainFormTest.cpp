@@ -162,7 +162,9 @@ QByteArray BinaryStl(int count) {
     bytes.append(little, 4);
     for (int i = 0; i < count; ++i) {
         const float x = static_cast<float>(i) * 0.375f;
-        for (const float value : {0.0f, 0.0f, 1.0f, x, 0.0f, 0.0f, x + 1.0f, 0.0f, 0.0f, x, 1.5f, 0.0f})
+        const float normalAndCorners[] = {0.0f,     0.0f, 1.0f, x, 0.0f, 0.0f,
+                                          x + 1.0f, 0.0f, 0.0f, x, 1.5f, 0.0f};
+        for (const float value : normalAndCorners)
             AppendSingle(bytes, value);
         bytes.append(2, '\0');
     }
@@ -174,11 +176,11 @@ QByteArray TextStl(int count) {
     QByteArray text = "solid stairs\n";
     for (int i = 0; i < count; ++i) {
         const QByteArray step = QByteArray::number(i);
-        text += "  facet normal 0 0 1\n    outer loop\n"
-                "      vertex " + step + " 0 " + step + "\n"
-                "      vertex " + step + ".5 0 " + step + "\n"
-                "      vertex " + step + " 2.25 " + step + "\n"
-                "    endloop\n  endfacet\n";
+        text += "  facet normal 0 0 1\n    outer loop\n";
+        text += "      vertex " + step + " 0 " + step + "\n";
+        text += "      vertex " + step + ".5 0 " + step + "\n";
+        text += "      vertex " + step + " 2.25 " + step + "\n";
+        text += "    endloop\n  endfacet\n";
     }
     return text + "endsolid stairs\n";
 }
@@ -336,14 +338,14 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<bool>("pressed");
-        QTest::newRow("Return on the button") << "cmdRunConversion" << int(Qt::Key_Return)
-                                              << int(Qt::NoModifier) << true;
-        QTest::newRow("keypad Enter on the button") << "cmdRunConversion" << int(Qt::Key_Enter)
-                                                    << int(Qt::KeypadModifier) << true;
-        QTest::newRow("Space on the button") << "cmdRunConversion" << int(Qt::Key_Space)
-                                             << int(Qt::NoModifier) << true;
-        QTest::newRow("Ctrl+Return on the button") << "cmdRunConversion" << int(Qt::Key_Return)
-                                                   << int(Qt::ControlModifier) << false;
+        QTest::newRow("Return on the button")
+            << "cmdRunConversion" << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
+        QTest::newRow("keypad Enter on the button")
+            << "cmdRunConversion" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
+        QTest::newRow("Space on the button")
+            << "cmdRunConversion" << int(Qt::Key_Space) << int(Qt::NoModifier) << true;
+        QTest::newRow("Ctrl+Return on the button")
+            << "cmdRunConversion" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false;
         QTest::newRow("Return in the STL field")
             << "txtFileIn" << int(Qt::Key_Return) << int(Qt::NoModifier) << false;
         QTest::newRow("Return in the RAW field")
@@ -377,8 +379,8 @@ private slots:
         QTest::addColumn<QString>("raw");
         QTest::addColumn<bool>("raise");
         QTest::addColumn<QString>("message");
-        QTest::newRow("converted") << Path(QStringLiteral("out/cube.raw")) << false
-                                   << "Koniec przetwarzani pliku.";
+        QTest::newRow("converted")
+            << Path(QStringLiteral("out/cube.raw")) << false << "Koniec przetwarzani pliku.";
         QTest::newRow("RAW file cannot be created")
             << Path(QStringLiteral("out/nofolder/cube.raw")) << false << "I/O error 103.";
         QTest::newRow("foreign failure while creating")
@@ -423,14 +425,15 @@ private slots:
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("stl");
         QTest::addColumn<QString>("raw");
-        QTest::newRow("full path") << Path(QStringLiteral("cube.stl"))
-                                   << Path(QStringLiteral("cube.stl"))
-                                   << Path(QStringLiteral("cube.raw"));
+        QTest::newRow("full path")
+            << Path(QStringLiteral("cube.stl")) << Path(QStringLiteral("cube.stl"))
+            << Path(QStringLiteral("cube.raw"));
         QTest::newRow("relative to the current folder")
             << "models/../block.stl" << Path(QStringLiteral("block.stl"))
             << Path(QStringLiteral("block.raw"));
         QTest::newRow("file that does not exist, dotted folder")
-            << Path(QStringLiteral("scans.old/bracket")) << Path(QStringLiteral("scans.old/bracket"))
+            << Path(QStringLiteral("scans.old/bracket"))
+            << Path(QStringLiteral("scans.old/bracket"))
             << Path(QStringLiteral("scans.old/bracket.raw"));
     }
     void FileArgumentFillsTheNames() {
@@ -467,8 +470,10 @@ private slots:
         QTest::newRow("on the RAW field") << "txtFileOut" << QList<QUrl>{cube} << true;
         QTest::newRow("two files") << "" << QList<QUrl>{cube, block} << false;
         QTest::newRow("two files on a field") << "txtFileOut" << QList<QUrl>{cube, block} << false;
-        QTest::newRow("a folder")
-            << "" << QList<QUrl>{QUrl::fromLocalFile(Path(QStringLiteral("models")))} << false;
+        QTest::newRow("a folder") << ""
+                                  << QList<QUrl>{QUrl::fromLocalFile(
+                                         Path(QStringLiteral("models")))}
+                                  << false;
         QTest::newRow("a remote file")
             << "txtFileIn" << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.stl"))}
             << false;
@@ -482,8 +487,7 @@ private slots:
         QVERIFY(window.Show());
         QTest::keyClicks(window.StlField(), QStringLiteral("typed.stl"));
         QTest::keyClicks(window.RawField(), QStringLiteral("typed.raw"));
-        QWidget* widget =
-            target.isEmpty() ? &window.form : window.form.findChild<QWidget*>(target);
+        QWidget* widget = target.isEmpty() ? &window.form : window.form.findChild<QWidget*>(target);
         QVERIFY(widget != nullptr);
         QVERIFY(window.form.acceptDrops());
 
@@ -514,7 +518,8 @@ private slots:
         QVERIFY(translator != nullptr);
         QCOMPARE(translator->parent(), qApp);
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Anuluj"));
-        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Szukaj w:"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"),
+                 QStringLiteral("Szukaj w:"));
         translator.reset(); // uninstalls it: the other tests expect the toolkit's own texts
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
