@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "raw/RawWriter.h"
 #include "stl/TrimeldConverter.h"
+#include "TrimeldVersion.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +15,7 @@
 namespace trimeld {
 
 inline constexpr std::u16string_view AppName = u"Trimeld.";
-inline constexpr std::u16string_view AppVer = u"1.0.0.0";
+inline constexpr std::u16string_view AppVer = cVERSION_TEXT16;
 
 /// The outcome of checking the two names, in the order they are checked.
 enum class TNameCheck {

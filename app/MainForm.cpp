@@ -2,20 +2,28 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 #include <QDialog>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
+#include <QTranslator>
 
-#include "app/ConvertCommand.h"
 #include "geometry/CommonTypes.h"
 #include "platform/Files.h"
 
@@ -30,6 +38,7 @@ constexpr char16_t cOPEN_SOURCE_TEXT[] = u"...";
 constexpr char16_t cRUN_CONVERSION_TEXT[] = u"Konwertuj";
 constexpr char16_t cOPEN_FILTER[] = u"STL |*.stl|*.*|*.*";
 
+constexpr char cICON[] = ":/trimeld.svg";
 constexpr char cFONT_FAMILY[] = "MS Sans Serif";
 constexpr int cFONT_PIXEL_HEIGHT = 11;
 constexpr int cCLIENT_WIDTH = 517;
@@ -45,6 +54,20 @@ QWidget* MessageOwner() {
     if (QWidget* active = QApplication::activeWindow())
         return active;
     return frmMain;
+}
+
+// The wait cursor for as long as it lives, over every window of the program.
+class TWaitCursor {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+bool IsEnterKey(const QKeyEvent& key) {
+    return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) &&
+           (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
 } // namespace
@@ -94,13 +117,17 @@ TfrmMain::TfrmMain(TDialogs& aDialogs, const TErrorDisplay& aErrorDisplay, QWidg
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
     setFixedSize(cCLIENT_WIDTH, cCLIENT_HEIGHT);
+    setWindowIcon(QIcon(QString::fromLatin1(cICON)));
+    setAcceptDrops(true);
 
     cmdRunConversion = new QPushButton(ToQString(cRUN_CONVERSION_TEXT), this);
     cmdRunConversion->setObjectName(QStringLiteral("cmdRunConversion"));
     cmdRunConversion->setGeometry(32, 142, 449, 43);
-    // Enter in a text field must not press it.
+    // Enter in a text field must not press it; Enter on the button itself
+    // does, through the event filter.
     cmdRunConversion->setAutoDefault(false);
     cmdRunConversion->setDefault(false);
+    cmdRunConversion->installEventFilter(this);
 
     txtFileIn = new QLineEdit(this);
     txtFileIn->setObjectName(QStringLiteral("txtFileIn"));
@@ -111,6 +138,9 @@ TfrmMain::TfrmMain(TDialogs& aDialogs, const TErrorDisplay& aErrorDisplay, QWidg
     txtFileOut->setObjectName(QStringLiteral("txtFileOut"));
     txtFileOut->setGeometry(64, 59, 373, 21);
     txtFileOut->setMaxLength(std::numeric_limits<int>::max());
+    // A file dropped on a field counts as dropped on the window.
+    txtFileIn->installEventFilter(this);
+    txtFileOut->installEventFilter(this);
 
     sbOpenSource = new QToolButton(this);
     sbOpenSource->setObjectName(QStringLiteral("sbOpenSource"));
@@ -141,9 +171,9 @@ TfrmMain::TfrmMain(TDialogs& aDialogs, const TErrorDisplay& aErrorDisplay, QWidg
             [this] { Guarded([this] { sbOpenSourceClick(); }); });
 
     // Placed before the platform window exists, the position is taken as the
-    // frame's, so the window manager puts the frame's corner there.
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(detail::CentredPosition(screen->virtualGeometry(), frameGeometry().size()));
+    // frame's, so the window manager puts the frame's corner there. The
+    // frame's size is not known yet: CentreWithFrame runs again once it is.
+    CentreWithFrame();
 
     Guarded([this] { FormCreate(); });
 }
@@ -153,6 +183,75 @@ TfrmMain::~TfrmMain() {
         frmMain = nullptr;
 }
 
+void TfrmMain::ProposeNames(const QString& stlName) {
+    const std::u16string fullName = platform::ExpandFileName(stlName.toStdU16String());
+    txtFileIn->setText(ToQString(fullName));
+    txtFileOut->setText(ToQString(ChangeFileExtToRaw(fullName)));
+}
+
+void TfrmMain::SetOutputOpener(platform::TOutputOpener opener) {
+    runOptions.opener = std::move(opener);
+}
+
+bool TfrmMain::event(QEvent* event) {
+    // A window manager tells the frame only after the window is shown; the
+    // move it makes then, or the showing itself, brings the news.
+    if (event->type() == QEvent::Show || event->type() == QEvent::Move)
+        CentreWithFrame();
+    return QWidget::event(event);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == cmdRunConversion && event->type() == QEvent::KeyPress) {
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        // A held key must not run the conversion again behind its message.
+        if (IsEnterKey(key) && !key.isAutoRepeat()) {
+            cmdRunConversion->click();
+            return true;
+        }
+        return false;
+    }
+    if (watched == txtFileIn || watched == txtFileOut) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop: {
+            // Text dragged between the fields stays the fields' own business.
+            auto& drop = static_cast<QDropEvent&>(*event);
+            if (drop.mimeData() == nullptr || !drop.mimeData()->hasUrls())
+                return false;
+            if (event->type() == QEvent::Drop)
+                dropEvent(&drop);
+            else if (detail::DroppedStlName(drop.mimeData()->urls()))
+                drop.acceptProposedAction();
+            else
+                drop.ignore();
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData() != nullptr && detail::DroppedStlName(event->mimeData()->urls()))
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const std::optional<QString> name = event->mimeData() != nullptr
+                                            ? detail::DroppedStlName(event->mimeData()->urls())
+                                            : std::nullopt;
+    if (!name) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    ProposeNames(*name);
+}
+
 void TfrmMain::cmdRunConversionClick() {
     const TNameCheck check =
         CheckNames(txtFileIn->text().toStdU16String(), txtFileOut->text().toStdU16String());
@@ -160,7 +259,11 @@ void TfrmMain::cmdRunConversionClick() {
         ShowCommandMessage(CheckMessage(check));
         return;
     }
-    DoConversion();
+    {
+        // Gone before any message box, also when the run fails.
+        const TWaitCursor wait;
+        DoConversion();
+    }
     ShowCommandMessage(CheckMessage(TNameCheck::Ok));
 }
 
@@ -191,7 +294,8 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::DoConversion() {
-    RunConversion(txtFileIn->text().toStdU16String(), txtFileOut->text().toStdU16String());
+    RunConversion(txtFileIn->text().toStdU16String(), txtFileOut->text().toStdU16String(),
+                  runOptions);
 }
 
 void TfrmMain::ShowCommandMessage(std::u16string_view text) {
@@ -210,6 +314,15 @@ void TfrmMain::NewOpenDialog() {
         OpenDialog->selectNameFilter(openNameFilter);
     if (!openFileName.isEmpty())
         OpenDialog->selectFile(openFileName);
+}
+
+void TfrmMain::CentreWithFrame() {
+    const QSize frame = frameGeometry().size();
+    if (frame == centredFrame)
+        return;
+    centredFrame = frame;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(detail::CentredPosition(screen->virtualGeometry(), frame));
 }
 
 namespace detail {
@@ -256,6 +369,25 @@ QPoint CentredPosition(const QRect& desktop, const QSize& frameSize) {
     const int left = desktop.left() + (desktop.width() - frameSize.width()) / 2;
     const int top = desktop.top() + (desktop.height() - frameSize.height()) / 2;
     return {std::max(left, desktop.left()), std::max(top, desktop.top())};
+}
+
+std::optional<QString> DroppedStlName(const QList<QUrl>& urls) {
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return std::nullopt;
+    QString name = urls.first().toLocalFile();
+    if (name.isEmpty() || QFileInfo(name).isDir())
+        return std::nullopt;
+    return name;
+}
+
+QTranslator* InstallToolkitTranslation(QCoreApplication& app, const QString& folder) {
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QLocale(QLocale::Polish, QLocale::Poland), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), folder))
+        return nullptr;
+    translator->setParent(&app);
+    QCoreApplication::installTranslator(translator.get());
+    return translator.release();
 }
 
 } // namespace detail

@@ -7,15 +7,21 @@
 #include <utility>
 
 #include <QApplication>
+#include <QList>
 #include <QMessageBox>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QWidget>
 
+#include "app/ConvertCommand.h"
+
 QT_BEGIN_NAMESPACE
+class QDragEnterEvent;
+class QDropEvent;
 class QEvent;
 class QFileDialog;
 class QLabel;
@@ -23,6 +29,7 @@ class QLineEdit;
 class QObject;
 class QPushButton;
 class QToolButton;
+class QTranslator;
 QT_END_NAMESPACE
 
 // The window of the program: the two names, the browse and convert commands,
@@ -97,6 +104,21 @@ public:
     TfrmMain(TDialogs& aDialogs, const TErrorDisplay& aErrorDisplay, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
+    /// Takes an STL file named from outside the window (the command line, a
+    /// drop): the STL field gets its full path, the RAW field the name the
+    /// browse command would propose. Nothing is converted.
+    void ProposeNames(const QString& stlName);
+
+    /// How the run creates the RAW file; the platform's by default. Tests
+    /// substitute one to watch the window while a run is under way.
+    void SetOutputOpener(platform::TOutputOpener opener);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     /// The convert command: checks the names, runs, reports. A failure of
     /// the run passes through unchanged.
@@ -121,6 +143,9 @@ private:
     /// Builds the open-file dialog for the next showing from what the last
     /// confirmed showing left.
     void NewOpenDialog();
+    /// Centres the window with its frame, once more each time the window
+    /// system makes the frame's size known or changes it.
+    void CentreWithFrame();
 
     QPushButton* cmdRunConversion = nullptr;
     QLineEdit* txtFileIn = nullptr;
@@ -134,6 +159,8 @@ private:
     const TErrorDisplay& errorDisplay;
     QString openNameFilter; ///< the file type at the last confirmed showing
     QString openFileName;   ///< the file chosen at the last confirmed showing
+    QSize centredFrame;     ///< the frame size the window was last centred with
+    TRunOptions runOptions{};
 };
 
 /// The one main window; set by its constructor. Non-owning.
@@ -163,6 +190,15 @@ bool NotifyShowingErrors(QApplication& app, QObject* receiver, QEvent* event,
 /// Where a window of frameSize goes to be centred on desktop, never left of
 /// or above its top-left corner.
 [[nodiscard]] QPoint CentredPosition(const QRect& desktop, const QSize& frameSize);
+
+/// The STL name a drop carries: the local path of its one URL, unless that
+/// names a folder. Nothing for anything else (no URL, several, a remote one).
+[[nodiscard]] std::optional<QString> DroppedStlName(const QList<QUrl>& urls);
+
+/// Loads the toolkit's own Polish texts (file dialog, standard buttons)
+/// from folder and installs them in app. Returns the installed translator,
+/// owned by app, or null when folder holds no Polish translation.
+QTranslator* InstallToolkitTranslation(QCoreApplication& app, const QString& folder);
 
 } // namespace detail
 } // namespace trimeld

@@ -19,7 +19,11 @@ for target in $targets; do
     work="$build/corpus/$target"
     mkdir -p "$work" "$build/artifacts/$target"
     seeds="fuzz/seeds/$target"
-    [ "$target" = LoadFromStreamFuzz ] && seeds="$seeds ../shared/corpus examples"
+    if [ "$target" = LoadFromStreamFuzz ]; then
+        seeds="$seeds examples"
+        # The shared corpus sits beside the checkout when there is one.
+        [ -d ../shared/corpus ] && seeds="$seeds ../shared/corpus"
+    fi
     # shellcheck disable=SC2086
     if ! "$build/fuzz/$target" "$work" $seeds -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target/" \

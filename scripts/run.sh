@@ -3,7 +3,7 @@
 # display, converts the example mesh with the command-line converter instead.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 

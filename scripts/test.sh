@@ -1,16 +1,23 @@
 #!/bin/sh
 # Installs what is missing, builds everything with warnings as errors and
-# runs every test: once as built for use, once under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a short while.
+# runs every test: once as built for use, then the Debian package is made
+# from that build and checked, then the suite runs once more under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for
+# a short while.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 jobs=$(nproc)
 
 echo "== build and test"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRIMELD_WERROR=ON >/dev/null
 cmake --build build-test -j"$jobs"
 ctest --test-dir build-test --output-on-failure -j"$jobs"
+
+echo "== Debian package"
+rm -f build-test/trimeld_*.deb
+(cd build-test && cpack -G DEB)
+scripts/check-package.sh build-test/trimeld_*_amd64.deb
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRIMELD_WERROR=ON \

@@ -2,6 +2,7 @@
 #include "app/ConvertCommand.h"
 
 #include <algorithm>
+#include <bit>
 #include <csignal>
 #include <functional>
 #include <optional>
@@ -16,21 +17,29 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QCursor>
 #include <QDir>
 #include <QDirIterator>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLibraryInfo>
 #include <QList>
 #include <QMap>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
+#include <QUrl>
+#include <QtEndian>
 #include <QtTest>
 
 #include "geometry/CommonTypes.h"
@@ -38,13 +47,17 @@
 namespace trimeld::detail {
 namespace {
 
-const QString cCorpus = QStringLiteral(TRIMELD_CORPUS_DIR);
-
 struct TShownMessage {
     QString text;
     QString caption;
     QMessageBox::Icon icon;
+    bool waitCursor; ///< the wait cursor was up when the box came
 };
+
+bool WaitCursorShown() {
+    const QCursor* cursor = QApplication::overrideCursor();
+    return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+}
 
 // Stands in for the real dialogs: records each message box, and answers the
 // open-file dialog with whatever the test put in answer.
@@ -52,7 +65,7 @@ class TRecordingDialogs final : public TDialogs {
 public:
     void ShowMessage(QWidget*, const QString& text, const QString& caption,
                      QMessageBox::Icon icon) override {
-        messages.append({text, caption, icon});
+        messages.append({text, caption, icon, WaitCursorShown()});
     }
     std::optional<QString> ChooseFile(QFileDialog& dialog) override {
         ++showings;
@@ -134,6 +147,63 @@ bool WriteAll(const QString& name, const QByteArray& bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+void AppendSingle(QByteArray& bytes, float value) {
+    char little[4];
+    qToLittleEndian(std::bit_cast<quint32>(value), little);
+    bytes.append(little, 4);
+}
+
+// A binary STL of count facets, triangles in the plane z = 0 spread along x.
+QByteArray BinaryStl(int count) {
+    QByteArray bytes(80, ' ');
+    bytes.replace(0, 12, "binary strip");
+    char little[4];
+    qToLittleEndian(static_cast<quint32>(count), little);
+    bytes.append(little, 4);
+    for (int i = 0; i < count; ++i) {
+        const float x = static_cast<float>(i) * 0.375f;
+        const float normalAndCorners[] = {0.0f,     0.0f, 1.0f, x, 0.0f, 0.0f,
+                                          x + 1.0f, 0.0f, 0.0f, x, 1.5f, 0.0f};
+        for (const float value : normalAndCorners)
+            AppendSingle(bytes, value);
+        bytes.append(2, '\0');
+    }
+    return bytes;
+}
+
+// A text STL of count facets, triangles on a staircase.
+QByteArray TextStl(int count) {
+    QByteArray text = "solid stairs\n";
+    for (int i = 0; i < count; ++i) {
+        const QByteArray step = QByteArray::number(i);
+        text += "  facet normal 0 0 1\n    outer loop\n";
+        text += "      vertex " + step + " 0 " + step + "\n";
+        text += "      vertex " + step + ".5 0 " + step + "\n";
+        text += "      vertex " + step + " 2.25 " + step + "\n";
+        text += "    endloop\n  endfacet\n";
+    }
+    return text + "endsolid stairs\n";
+}
+
+// A drop of urls as the window system delivers it from a file manager that
+// offers them as text too: first the entry, then the drop itself. Returns
+// whether each was accepted.
+std::pair<bool, bool> Drop(QWidget* target, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QStringList lines;
+    for (const QUrl& url : urls)
+        lines.append(url.toString());
+    data.setText(lines.join(QLatin1Char('\n')));
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    drop.setAccepted(false);
+    QApplication::sendEvent(target, &drop);
+    return {enter.isAccepted(), drop.isAccepted()};
+}
+
 // A name of exactly length characters inside folder.
 QString NameOfLength(const QString& folder, qsizetype length) {
     const QString start = folder + QLatin1Char('/');
@@ -212,10 +282,8 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(temp.isValid());
-        QVERIFY(QFile::copy(cCorpus + QStringLiteral("/trimesh_20mm-xyz-cube.stl"),
-                            Path(QStringLiteral("cube.stl"))));
-        QVERIFY(QFile::copy(cCorpus + QStringLiteral("/admesh_block.stl"),
-                            Path(QStringLiteral("block.stl"))));
+        QVERIFY(WriteAll(Path(QStringLiteral("cube.stl")), BinaryStl(260)));
+        QVERIFY(WriteAll(Path(QStringLiteral("block.stl")), TextStl(12)));
         QVERIFY(WriteAll(Path(QStringLiteral("empty.stl")), {}));
         QVERIFY(QDir(temp.path()).mkdir(QStringLiteral("models")));
         QVERIFY(QDir(temp.path()).mkdir(QStringLiteral("out")));
@@ -259,6 +327,201 @@ private slots:
         QVERIFY(!window.Button()->autoDefault());
         QVERIFY(!window.Button()->isDefault());
         QCOMPARE(window.Browse()->focusPolicy(), Qt::NoFocus);
+        // The installed icon, drawn: an icon the toolkit cannot draw is no icon.
+        QVERIFY(!window.form.windowIcon().pixmap(32, 32).isNull());
+    }
+
+    // The button is not the window's default, yet answers Enter when it has
+    // the focus, as it answers Space; Enter in a field does not press it.
+    void EnterPressesOnlyTheFocusedButton_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("pressed");
+        QTest::newRow("Return on the button")
+            << "cmdRunConversion" << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
+        QTest::newRow("keypad Enter on the button")
+            << "cmdRunConversion" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
+        QTest::newRow("Space on the button")
+            << "cmdRunConversion" << int(Qt::Key_Space) << int(Qt::NoModifier) << true;
+        QTest::newRow("Ctrl+Return on the button")
+            << "cmdRunConversion" << int(Qt::Key_Return) << int(Qt::ControlModifier) << false;
+        QTest::newRow("Return in the STL field")
+            << "txtFileIn" << int(Qt::Key_Return) << int(Qt::NoModifier) << false;
+        QTest::newRow("Return in the RAW field")
+            << "txtFileOut" << int(Qt::Key_Return) << int(Qt::NoModifier) << false;
+    }
+    void EnterPressesOnlyTheFocusedButton() {
+        QFETCH(QString, target);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, pressed);
+        TRecordingDialogs dialogs;
+        TWindow window(dialogs);
+        QVERIFY(window.Show());
+        auto* widget = window.form.findChild<QWidget*>(target);
+        QVERIFY(widget != nullptr);
+        widget->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget);
+
+        QTest::keyClick(widget, static_cast<Qt::Key>(key),
+                        static_cast<Qt::KeyboardModifiers>(modifiers));
+
+        // Both fields are empty: a press shows the RAW name's message.
+        QCOMPARE(dialogs.messages.size(), pressed ? 1 : 0);
+        if (pressed)
+            QCOMPARE(dialogs.messages[0].text, QStringLiteral("Nieprawidłowa nazwa pliku RAW."));
+    }
+
+    // The wait cursor is up while the run works and gone before the message
+    // that ends it, whichever way the run ends.
+    void WaitCursorOnlyWhileTheRunWorks_data() {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<bool>("raise");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("converted")
+            << Path(QStringLiteral("out/cube.raw")) << false << "Koniec przetwarzani pliku.";
+        QTest::newRow("RAW file cannot be created")
+            << Path(QStringLiteral("out/nofolder/cube.raw")) << false << "I/O error 103.";
+        QTest::newRow("foreign failure while creating")
+            << Path(QStringLiteral("out/cube.raw")) << true << "disk gone.";
+    }
+    void WaitCursorOnlyWhileTheRunWorks() {
+        QFETCH(QString, raw);
+        QFETCH(bool, raise);
+        QFETCH(QString, message);
+        TRecordingDialogs dialogs;
+        TWindow window(dialogs);
+        QVERIFY(window.Show());
+        QList<bool> waitWhileCreating;
+        window.form.SetOutputOpener([&](std::u16string_view name) {
+            waitWhileCreating.append(WaitCursorShown());
+            if (raise)
+                throw std::runtime_error("disk gone");
+            return platform::CreateOutputFile(name);
+        });
+        QVERIFY(!WaitCursorShown());
+
+        window.Convert(Path(QStringLiteral("cube.stl")), raw);
+
+        QCOMPARE(waitWhileCreating, QList<bool>{true});
+        QCOMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(dialogs.messages[0].text, message);
+        QVERIFY(!dialogs.messages[0].waitCursor);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+        // A refused name shows its message without a wait cursor ever coming.
+        window.RawField()->clear();
+        QTest::mouseClick(window.Button(), Qt::LeftButton);
+        QCOMPARE(waitWhileCreating.size(), 1);
+        QCOMPARE(dialogs.messages.size(), 2);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+    }
+
+    // A name given from outside the window, as "trimeld FILE" or "Open
+    // with" gives it: the full path in the STL field, the RAW name proposed
+    // by the browse rule over whatever the field held; nothing converted.
+    void FileArgumentFillsTheNames_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("stl");
+        QTest::addColumn<QString>("raw");
+        QTest::newRow("full path")
+            << Path(QStringLiteral("cube.stl")) << Path(QStringLiteral("cube.stl"))
+            << Path(QStringLiteral("cube.raw"));
+        QTest::newRow("relative to the current folder")
+            << "models/../block.stl" << Path(QStringLiteral("block.stl"))
+            << Path(QStringLiteral("block.raw"));
+        QTest::newRow("file that does not exist, dotted folder")
+            << Path(QStringLiteral("scans.old/bracket"))
+            << Path(QStringLiteral("scans.old/bracket"))
+            << Path(QStringLiteral("scans.old/bracket.raw"));
+    }
+    void FileArgumentFillsTheNames() {
+        QFETCH(QString, given);
+        QFETCH(QString, stl);
+        QFETCH(QString, raw);
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(temp.path()));
+        TRecordingDialogs dialogs;
+        TWindow window(dialogs);
+        QTest::keyClicks(window.RawField(), QStringLiteral("by hand.raw"));
+
+        window.form.ProposeNames(given);
+        QVERIFY(QDir::setCurrent(before));
+
+        QVERIFY(window.Show());
+        QCOMPARE(window.StlField()->text(), stl);
+        QCOMPARE(window.RawField()->text(), raw);
+        QCOMPARE(QApplication::focusWidget(), window.Button());
+        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(QDir(Path(QStringLiteral("out"))).isEmpty());
+    }
+
+    // One local file dropped on the window or on either field does what the
+    // file argument does; anything else dropped changes nothing.
+    void DroppedFileFillsTheNames_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("taken");
+        const QUrl cube = QUrl::fromLocalFile(Path(QStringLiteral("cube.stl")));
+        const QUrl block = QUrl::fromLocalFile(Path(QStringLiteral("block.stl")));
+        QTest::newRow("on the window") << "" << QList<QUrl>{cube} << true;
+        QTest::newRow("on the STL field") << "txtFileIn" << QList<QUrl>{cube} << true;
+        QTest::newRow("on the RAW field") << "txtFileOut" << QList<QUrl>{cube} << true;
+        QTest::newRow("two files") << "" << QList<QUrl>{cube, block} << false;
+        QTest::newRow("two files on a field") << "txtFileOut" << QList<QUrl>{cube, block} << false;
+        QTest::newRow("a folder") << ""
+                                  << QList<QUrl>{QUrl::fromLocalFile(
+                                         Path(QStringLiteral("models")))}
+                                  << false;
+        QTest::newRow("a remote file")
+            << "txtFileIn" << QList<QUrl>{QUrl(QStringLiteral("https://example.org/a.stl"))}
+            << false;
+    }
+    void DroppedFileFillsTheNames() {
+        QFETCH(QString, target);
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, taken);
+        TRecordingDialogs dialogs;
+        TWindow window(dialogs);
+        QVERIFY(window.Show());
+        QTest::keyClicks(window.StlField(), QStringLiteral("typed.stl"));
+        QTest::keyClicks(window.RawField(), QStringLiteral("typed.raw"));
+        QWidget* widget = target.isEmpty() ? &window.form : window.form.findChild<QWidget*>(target);
+        QVERIFY(widget != nullptr);
+        QVERIFY(window.form.acceptDrops());
+
+        const auto [entered, dropped] = Drop(widget, urls);
+
+        QCOMPARE(entered, taken);
+        QCOMPARE(dropped, taken);
+        QCOMPARE(window.StlField()->text(),
+                 taken ? Path(QStringLiteral("cube.stl")) : QStringLiteral("typed.stl"));
+        QCOMPARE(window.RawField()->text(),
+                 taken ? Path(QStringLiteral("cube.raw")) : QStringLiteral("typed.raw"));
+        QVERIFY(dialogs.messages.isEmpty());
+        QVERIFY(QDir(Path(QStringLiteral("out"))).isEmpty());
+    }
+
+    // The toolkit's own texts come in Polish from its translation, when the
+    // folder holds one, and stay as they are when it does not.
+    void ToolkitTextsInPolishWhenTranslated() {
+        QTemporaryDir empty;
+        QVERIFY(empty.isValid());
+        QCOMPARE(InstallToolkitTranslation(*qApp, empty.path()), nullptr);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+
+        const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        if (!QFileInfo::exists(folder + QStringLiteral("/qtbase_pl.qm")))
+            QSKIP("the toolkit's Polish translation (qt6-translations-l10n) is not installed");
+        std::unique_ptr<QTranslator> translator(InstallToolkitTranslation(*qApp, folder));
+        QVERIFY(translator != nullptr);
+        QCOMPARE(translator->parent(), qApp);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Anuluj"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"),
+                 QStringLiteral("Szukaj w:"));
+        translator.reset(); // uninstalls it: the other tests expect the toolkit's own texts
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 
     void ControlsSitWhereLaidOut_data() {
@@ -357,17 +620,16 @@ private slots:
     }
 
     // The window is placed before the window system tells the size of its
-    // frame: centred as far as the frame was known, never left of or above
-    // the desktop.
+    // frame, and placed again once it does: centred with the frame, never
+    // left of or above the desktop.
     void ShowsCentredOnTheDesktop() {
         TRecordingDialogs dialogs;
         TWindow window(dialogs);
         QVERIFY(window.Show());
         const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
         const QRect frame = window.form.frameGeometry();
-        const QSize unknown = (frame.size() - window.form.size()) / 2;
-        QVERIFY(qAbs(frame.center().x() - desktop.center().x()) <= unknown.width() + 1);
-        QVERIFY(qAbs(frame.center().y() - desktop.center().y()) <= unknown.height() + 1);
+        QVERIFY2(frame.size() != window.form.size(), "the window system here draws no frame");
+        QCOMPARE(frame.topLeft(), detail::CentredPosition(desktop, frame.size()));
         QVERIFY(frame.left() >= desktop.left());
         QVERIFY(frame.top() >= desktop.top());
     }

@@ -92,6 +92,13 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes)
 
 std::filesystem::path CorpusDir() { return TRIMELD_CORPUS_DIR; }
 
+std::optional<std::string> CorpusMissing() {
+    std::error_code error;
+    if (std::filesystem::is_directory(CorpusDir(), error))
+        return std::nullopt;
+    return "no STL corpus at " + CorpusDir().string() + " (it sits beside the checkout)";
+}
+
 std::uint32_t Bits(float value) {
     std::uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);

@@ -68,6 +68,10 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes)
 /// The folder of the shared STL corpus.
 std::filesystem::path CorpusDir();
 
+/// Why the corpus tests cannot run here (the folder is missing), or nothing
+/// when the corpus is in place. A clone on its own has no corpus beside it.
+std::optional<std::string> CorpusMissing();
+
 /// Bit pattern of a single, and a single from bits.
 std::uint32_t Bits(float value);
 float FromBits(std::uint32_t bits);
