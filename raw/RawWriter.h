@@ -63,6 +63,9 @@ public:
 
     [[nodiscard]] std::int32_t Status() const noexcept { return fStatus; }
     [[nodiscard]] const TRawWriterSettings& Settings() const noexcept { return cfg; }
+    /// Replaces the settings. Decimal and Precision count from the next
+    /// number on; DecimalPoint and LineEnd were taken over when the writer
+    /// was made and stay as they were, whatever the new record holds.
     void SetSettings(const TRawWriterSettings& settings) { cfg = settings; }
 
     /// The errno value of the last write, or of closing the file, at the

@@ -1,7 +1,6 @@
 #include "stl/TrimeldConverter.h"
 
 #include "geometry/VectorGeometry.h"
-#include "platform/CodePage.h"
 #include "raw/RawWriter.h"
 #include "stl/TextRules.h"
 #include "stl/TextStlReader.h"
@@ -131,18 +130,24 @@ void TTriangleList::Add(const TTriangle3D& triangle) {
 namespace detail {
 
 TStlKind JudgeKind(const unsigned char (&header)[cFULL_HEADER_LEN]) noexcept {
-    // Each byte is decoded on its own and upper-cased in ASCII only; a byte
-    // of 0x80 and above never decodes to an ASCII letter.
-    std::u16string text(cFULL_HEADER_LEN, u'\0');
+    // Each byte is a character of its own, upper-cased in ASCII only. The
+    // code page decodes no byte of 0x80 and above to ASCII, so such a byte
+    // can match no letter of the labels and the test runs on the bytes.
+    char upper[cFULL_HEADER_LEN];
     for (std::size_t i = 0; i < cFULL_HEADER_LEN; ++i) {
-        char16_t ch = platform::DecodeAnsiByte(header[i]);
-        if (ch >= u'a' && ch <= u'z')
-            ch = static_cast<char16_t>(ch - 0x20);
-        text[i] = ch;
+        const unsigned char byte = header[i];
+        upper[i] = static_cast<char>(byte >= 'a' && byte <= 'z' ? byte - 0x20 : byte);
     }
-    if (std::u16string_view(text).substr(0, 4) != cSOLID_LABEL.substr(0, 4))
-        return TStlKind::Binary;
-    if (text.find(cFACETNORMAL_LABEL) == std::u16string::npos)
+    const std::string_view text(upper, cFULL_HEADER_LEN);
+    const auto ascii = [](std::u16string_view label) {
+        std::string bytes;
+        for (const char16_t ch : label)
+            bytes += static_cast<char>(ch);
+        return bytes;
+    };
+    static const std::string soli = ascii(cSOLID_LABEL.substr(0, 4));
+    static const std::string facetNormal = ascii(cFACETNORMAL_LABEL);
+    if (text.substr(0, 4) != soli || text.find(facetNormal) == std::string_view::npos)
         return TStlKind::Binary;
     return TStlKind::Text;
 }
