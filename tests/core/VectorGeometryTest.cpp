@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <limits>
 
 namespace trimeld {
@@ -99,6 +101,91 @@ TEST(VectorGeometry, CheckedArithmeticMatchesTheTrappedConditions) {
     // Underflow is quiet: a denormal or a zero of the same sign.
     EXPECT_EQ(Bits(Store(-1e-50L)), 0x80000000u);
     EXPECT_EQ(Store(0x1p-149L), 0x1p-149f);
+}
+
+// What an operation did: the failure it raised, or the bits of its value.
+struct TOutcome {
+    int condition = -1;
+    std::uint64_t mantissa = 0;
+    std::uint16_t exponent = 0;
+    bool operator==(const TOutcome&) const = default;
+};
+
+template <typename F> TOutcome Outcome(F operation) {
+    TOutcome out;
+    try {
+        const TExtended value = operation();
+        std::memcpy(&out.mantissa, &value, sizeof out.mantissa);
+        std::memcpy(&out.exponent, reinterpret_cast<const char*>(&value) + 8, sizeof out.exponent);
+    } catch (const TFloatError& failure) {
+        out.condition = static_cast<int>(failure.Condition());
+    }
+    return out;
+}
+
+const TOutcome cINVALID{static_cast<int>(TFloatCondition::InvalidOperation)};
+
+TEST(VectorGeometry, CheckedExtendedTakesThePlainRouteOnlyWhenItIsSafe) {
+    // Every pair of these through the value type's operators and through the
+    // checked operations on plain values: the same value or the same failure.
+    const float operands[] = {0.0f, -0.0f, 1.0f,  -2.0f, 0x1p-149f, 0x1.fffffep127f,
+                              cINF, -cINF, cQNAN, cSNAN};
+    for (const float a : operands) {
+        for (const float b : operands) {
+            SCOPED_TRACE(::testing::Message() << std::hexfloat << a << " and " << b);
+            const bool signalling = Bits(a) == Bits(cSNAN) || Bits(b) == Bits(cSNAN);
+            const auto expected = [&](auto checked) {
+                return signalling ? cINVALID : Outcome([&] { return checked(a, b); });
+            };
+            EXPECT_EQ(Outcome([&] { return (TCheckedExtended(a) + b).Value(); }),
+                      expected(detail::Add));
+            EXPECT_EQ(Outcome([&] { return (TCheckedExtended(a) - b).Value(); }),
+                      expected(detail::Sub));
+            EXPECT_EQ(Outcome([&] { return (TCheckedExtended(a) * b).Value(); }),
+                      expected(detail::Mul));
+            EXPECT_EQ(Outcome([&] { return (TCheckedExtended(a) / b).Value(); }),
+                      expected(detail::Div));
+            EXPECT_EQ(Outcome([&] { return TExtended(TCheckedExtended(a) > b); }),
+                      expected([](TExtended l, TExtended r) {
+                          return TExtended(detail::Greater(l, r));
+                      }));
+        }
+    }
+}
+
+TEST(VectorGeometry, CheckedExtendedRootsAndChains) {
+    const auto invalid = static_cast<int>(TFloatCondition::InvalidOperation);
+    const auto overflow = static_cast<int>(TFloatCondition::Overflow);
+    struct Case {
+        const char* what;
+        std::function<TExtended()> operation;
+        int condition; // -1: no failure
+    };
+    const Case cases[] = {
+        {"root of a negative", [] { return Sqrt(TCheckedExtended(-1.0f)).Value(); }, invalid},
+        {"root of -inf", [] { return Sqrt(TCheckedExtended(-cINF)).Value(); }, invalid},
+        {"root of -0", [] { return Sqrt(TCheckedExtended(-0.0f)).Value(); }, -1},
+        {"root of a quiet NaN", [] { return Sqrt(TCheckedExtended(cQNAN)).Value(); }, -1},
+        {"root of inf", [] { return Sqrt(TCheckedExtended(cINF)).Value(); }, -1},
+        // An infinite result stays checked in the next operation.
+        {"(inf - 1) - inf", [] { return ((TCheckedExtended(cINF) - 1.0f) - cINF).Value(); },
+         invalid},
+        {"(inf + 1) * 0", [] { return ((TCheckedExtended(cINF) + 1.0f) * 0.0f).Value(); }, invalid},
+        // A finite value from an infinite operand still overflows on store.
+        {"1e30 * 1e30 + 1 / inf stored",
+         [] {
+             return TExtended(
+                 StoreSingle(TCheckedExtended(1e30f) * 1e30f + 1.0L / TCheckedExtended(cINF)));
+         },
+         overflow},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Outcome(c.operation).condition, c.condition);
+    }
+    EXPECT_EQ(Bits(StoreSingle(Sqrt(TCheckedExtended(-0.0f)))), 0x80000000u);
+    EXPECT_TRUE(std::isnan(Sqrt(TCheckedExtended(cQNAN)).Value()));
+    EXPECT_EQ(Sqrt(TCheckedExtended(cINF)).Value(), HUGE_VALL);
 }
 
 } // namespace
