@@ -4,6 +4,7 @@
 #include "stl/TrimeldConverter.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace trimeld {
 
@@ -15,16 +16,54 @@ public:
 };
 
 /// Reads text STL from the stream's position to its end, streaming: the
-/// text is decoded and split in chunks and never held whole. Returns
-/// normally when the text ends cleanly (an ENDSOLID line, the end of the
-/// lines between facets or right after the SOLID line, a first line that is
-/// not SOLID, or no non-blank line at all). Throws TTrimeldError on the
-/// first damage, TFloatError for a coordinate beyond the single range and
-/// TIoError when a read fails; the facet under way is then not passed on.
-/// Lines ending inside a facet give "List index out of bounds (%d)" with the
-/// index the next line would have among the non-blank lines. lineNumber
-/// holds the 1-based number, counted in the file's line breaks, of the line
-/// last examined (0 before the first).
+/// text is split in chunks and never held whole. Returns normally when the
+/// text ends cleanly (an ENDSOLID line, the end of the lines between facets
+/// or right after the SOLID line, a first line that is not SOLID, or no
+/// non-blank line at all). Throws TTrimeldError on the first damage,
+/// TFloatError for a coordinate beyond the single range and TIoError when a
+/// read fails; the facet under way is then not passed on. Lines ending
+/// inside a facet give "List index out of bounds (%d)" with the index the
+/// next line would have among the non-blank lines. lineNumber holds the
+/// 1-based number, counted in the file's line breaks, of the line last
+/// examined (0 before the first). Text in the ANSI code page is read as its
+/// bytes; text with a UTF-8 or UTF-16 marker is decoded.
 void ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber);
+
+/// Receives the text facets of ReadTextStlDeferred: the number fields of each
+/// point line in reading order (normal, then the three corners), then the end
+/// of the facet at its ENDLOOP line. The receiver parses the fields later, in
+/// the same order, with ReadCoordinate; a field that fails there is where the
+/// reading would have stopped.
+class TTextFacetSink {
+public:
+    virtual ~TTextFacetSink() = default;
+    /// The three number fields of a point line as bytes of the ANSI code
+    /// page, valid only during the call. upperCased: the line is a keyword
+    /// line, whose fields a failure shows upper-cased.
+    virtual void AddPointFields(const std::string_view (&fields)[3], bool upperCased,
+                                std::int64_t line) = 0;
+    /// A point the reader parsed itself (a long field, or decoded text).
+    virtual void AddPoint(const TPoint3D& point, std::int64_t line) = 0;
+    /// The facet whose four points came last is complete; line is its ENDLOOP line.
+    virtual void EndFacet(std::int64_t line) = 0;
+};
+
+/// ReadTextStl with the numbers left to the receiver: the same lines are
+/// read and the same structural damage raised at the same line, but a
+/// number field that would fail does not stop reading here. Fields longer
+/// than cLONG_FIELD bytes are parsed here, so that the receiver never copies
+/// a long one, and fail here.
+void ReadTextStlDeferred(platform::TStream& aStream, TTextFacetSink& sink,
+                         std::int64_t& lineNumber);
+
+/// Fields longer than this are parsed by the reader itself.
+inline constexpr std::size_t cLONG_FIELD = 256;
+
+/// A number field of a text line as a coordinate: the decimal parser, then
+/// the single store. Throws TTrimeldError "'%s' is not a valid floating point
+/// value" with the field as the line showed it (upper-cased in ASCII when
+/// upperCased), or TFloatError "Floating point overflow".
+[[nodiscard]] float ReadCoordinate(std::string_view field, bool upperCased);
+[[nodiscard]] float ReadCoordinate(std::u16string_view field, bool upperCased);
 
 } // namespace trimeld
