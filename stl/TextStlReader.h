@@ -8,14 +8,8 @@
 
 namespace trimeld {
 
-/// Receives each text facet once its ENDLOOP line has been seen.
-class TFacetSink {
-public:
-    virtual ~TFacetSink() = default;
-    virtual void AddFacet(const TSTLFace& face) = 0;
-};
-
-/// Reads text STL from the stream's position to its end, streaming: the
+/// Reads text STL, passing each facet to sink once its ENDLOOP line has been
+/// seen, from the stream's position to its end, streaming: the
 /// text is split in chunks and never held whole. Returns normally when the
 /// text ends cleanly (an ENDSOLID line, the end of the lines between facets
 /// or right after the SOLID line, a first line that is not SOLID, or no

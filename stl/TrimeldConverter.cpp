@@ -72,41 +72,6 @@ void SkipToEnd(platform::TStream& aStream) {
     }
 }
 
-// The stream as it was before the kind test took its first bytes: they are
-// served again first and reading goes on from there, so that nothing has to
-// seek back and a pipe reads exactly like a file with the same bytes.
-class TReplayStream final : public platform::TStream {
-public:
-    TReplayStream(platform::TStream& source, const unsigned char* taken, std::size_t count)
-        : inner(source), bytes(taken), size(count) {}
-
-    std::ptrdiff_t Read(void* buffer, std::size_t count) override {
-        if (next == size)
-            return inner.Read(buffer, count);
-        const std::size_t n = std::min(count, size - next);
-        std::memcpy(buffer, bytes + next, n);
-        next += n;
-        return static_cast<std::ptrdiff_t>(n);
-    }
-    std::int64_t Position() const override {
-        return inner.Position() - static_cast<std::int64_t>(size - next);
-    }
-    bool Seek(std::int64_t position) override {
-        if (!inner.Seek(position))
-            return false;
-        next = size;
-        return true;
-    }
-    bool CanSeek() const override { return inner.CanSeek(); }
-    std::int64_t Size() const override { return inner.Size(); }
-
-private:
-    platform::TStream& inner;
-    const unsigned char* bytes;
-    std::size_t size;
-    std::size_t next = 0;
-};
-
 class TConverterSink final : public TFacetSink {
 public:
     explicit TConverterSink(TTrimeldConverter& converter) : converter(converter) {}
@@ -189,34 +154,14 @@ void TTrimeldConverter::LoadFromFile(const std::u16string& aFileName) {
 }
 
 void TTrimeldConverter::LoadFromStream(platform::TStream& aStream) {
-    lastKind = TStlKind::None;
-    lastStop = {};
-    unsigned char header[cFULL_HEADER_LEN] = {};
-    const std::size_t taken = ReadFully(aStream, header, sizeof header);
-    lastKind = detail::JudgeKind(header);
-    TReplayStream stream(aStream, header, taken);
-
-    std::int64_t line = 0;
-    const std::int32_t countBefore = GetTrCount();
-    try {
-        if (lastKind == TStlKind::Text) {
-            TConverterSink sink(*this);
-            ReadTextStl(stream, sink, line);
-        } else {
-            ReadBinary(stream);
-        }
-    } catch (const TIoError&) {
-        throw; // the system failed, not the content
-    } catch (const TTrimeldError& failure) {
-        // Damaged content: reading stops, and the triangles read so far stay.
-        const std::int64_t facet = GetTrCount() - countBefore + 1; // the one that failed
-        lastStop = {true, failure.Message(), lastKind == TStlKind::Binary ? facet : line};
-    }
-    if (lastKind == TStlKind::Text)
-        SkipToEnd(aStream);
+    TConverterSink sink(*this);
+    ReadStlStream(aStream, sink, nullptr, lastKind, lastStop);
 }
 
-void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
+namespace {
+
+// Passes every complete binary facet on; delivered counts those the sink took.
+void ReadBinary(platform::TStream& aStream, TFacetSink& sink, std::int64_t& delivered) {
     // The count is whatever the header claims (a text file judged binary can
     // claim hundreds of millions), so nothing is reserved from it: the list
     // grows in chunks and reading stops at the first incomplete facet.
@@ -237,9 +182,9 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
         const std::size_t complete = got / cFACET_RECORD_LEN;
         for (std::size_t i = 0; i < complete; ++i) {
             const unsigned char* record = buffer.data() + i * cFACET_RECORD_LEN;
-            Orient({LittleEndianPoint(record), LittleEndianPoint(record + 12),
-                    LittleEndianPoint(record + 24), LittleEndianPoint(record + 36)});
-            AddTriangle();
+            sink.AddFacet({LittleEndianPoint(record), LittleEndianPoint(record + 12),
+                           LittleEndianPoint(record + 24), LittleEndianPoint(record + 36)});
+            ++delivered;
         }
         RaiseIfFailed(error);
         if (complete < wanted)
@@ -248,13 +193,48 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
     }
 }
 
-void TTrimeldConverter::Orient(const TSTLFace& face) {
+} // namespace
+
+void ReadStlStream(platform::TStream& aStream, TFacetSink& facets, TTextFacetSink* textFields,
+                   TStlKind& kind, TReadStop& stop) {
+    kind = TStlKind::None;
+    stop = {};
+    unsigned char header[cFULL_HEADER_LEN] = {};
+    const std::size_t taken = ReadFully(aStream, header, sizeof header);
+    kind = detail::JudgeKind(header);
+    detail::TReplayStream stream(aStream, reinterpret_cast<const char*>(header), taken);
+
+    std::int64_t line = 0;
+    std::int64_t delivered = 0;
+    try {
+        if (kind == TStlKind::Text) {
+            if (textFields != nullptr)
+                ReadTextStlDeferred(stream, *textFields, line);
+            else
+                ReadTextStl(stream, facets, line);
+        } else {
+            ReadBinary(stream, facets, delivered);
+        }
+    } catch (const TStopReading&) {
+        // The receiver has all it wants; what follows is not looked at.
+    } catch (const TIoError&) {
+        throw; // the system failed, not the content
+    } catch (const TTrimeldError& failure) {
+        // Damaged content: reading stops, and the facets passed on so far stay.
+        stop = {true, failure.Message(), kind == TStlKind::Binary ? delivered + 1 : line};
+    }
+    if (kind == TStlKind::Text)
+        SkipToEnd(aStream);
+}
+
+TTriangle3D OrientFacet(const TSTLFace& face) {
     const TPoint3D n = CalcPlaneNormal(face.v1, face.v2, face.v3);
     if (detail::Greater(VectorDotProduct(n, face.normal), 0.0L))
-        tr = {face.v1, face.v2, face.v3};
-    else
-        tr = {face.v3, face.v2, face.v1};
+        return {face.v1, face.v2, face.v3};
+    return {face.v3, face.v2, face.v1};
 }
+
+void TTrimeldConverter::Orient(const TSTLFace& face) { tr = OrientFacet(face); }
 
 void TTrimeldConverter::AddTriangle() { trList.Add(tr); }
 
