@@ -35,7 +35,7 @@ namespace {
 
 // Facets in one batch: large enough that handing batches between threads
 // costs nothing next to their work, small enough that the ring stays small.
-constexpr std::size_t cBATCH_FACETS = 2048;
+constexpr std::size_t cBATCH_FACETS = 8192;
 // Batches in the ring for every worker: one it works on, one waiting.
 constexpr std::size_t cBATCHES_PER_WORKER = 2;
 // Room for one RAW line: a triangle text and a line end (CR LF).
@@ -52,7 +52,9 @@ struct TTextPoint {
     bool upperCased;
 };
 
-struct TBatch {
+// Each on its own cache lines: the reader fills one batch while workers
+// finish the ones beside it.
+struct alignas(64) TBatch {
     // Filled by the reader.
     std::vector<TSTLFace> faces; // binary facets; text facets once parsed
     std::vector<TTextPoint> points; // text: four per facet, then those of a facet cut short
@@ -262,13 +264,22 @@ private:
             char* out = start;
             if (batch.text)
                 batch.faces.resize(count);
+            // The lines and the count are kept in locals and stored once at
+            // the end or at a stop.
+            const auto keep = [&](std::size_t good) noexcept {
+                batch.good = good;
+                batch.linesSize = static_cast<std::size_t>(out - start);
+            };
             for (std::size_t i = 0; i < count; ++i) {
-                if (batch.text && !ParseFacet(batch, i))
+                if (batch.text && !ParseFacet(batch, i)) {
+                    keep(i);
                     return;
+                }
                 TTriangle3D tr;
                 try {
                     tr = OrientFacet(batch.faces[i]);
                 } catch (const TTrimeldError& failure) {
+                    keep(i);
                     Stop(batch, failure, batch.text ? batch.endLines[i]
                                                     : batch.firstFacet + static_cast<std::int64_t>(i));
                     return;
@@ -277,10 +288,9 @@ private:
                     out = writer.TriangleText(out, tr);
                     std::memcpy(out, endLine.data(), endLine.size());
                     out += endLine.size();
-                    batch.linesSize = static_cast<std::size_t>(out - start);
                 }
-                ++batch.good;
             }
+            keep(count);
             // The points of a facet that reading broke off: a number among
             // them that fails is where reading stopped first.
             for (std::size_t p = 4 * count; p < batch.points.size(); ++p) {
