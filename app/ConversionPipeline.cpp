@@ -34,7 +34,7 @@ namespace trimeld {
 namespace {
 
 // Facets in one batch: large enough that handing batches between threads
-// costs nothing next to their work, small enough that the ring stays small.
+// costs little next to their work, small enough that the ring stays small.
 constexpr std::size_t cBATCH_FACETS = 8192;
 // Batches in the ring for every worker: one it works on, one waiting.
 constexpr std::size_t cBATCHES_PER_WORKER = 2;
@@ -68,7 +68,7 @@ struct alignas(64) TBatch {
     bool stopped = false;
     TReadStop stop;
     std::exception_ptr failure; // a failure of the system while working on it
-    std::unique_ptr<char[]> lines = std::make_unique_for_overwrite<char[]>(cBATCH_FACETS * cLINE_ROOM);
+    std::unique_ptr<char[]> lines; // room for a line of every facet
     std::size_t linesSize = 0;
 
     [[nodiscard]] std::size_t FacetCount() const noexcept {
@@ -91,17 +91,20 @@ struct alignas(64) TBatch {
 
 class TPipeline final : public TFacetSink, public TTextFacetSink {
 public:
-    TPipeline(platform::TStream& aStream, TRawWriter& rawWriter, unsigned threadCount)
+    TPipeline(platform::TStream& aStream, TRawWriter& rawWriter, unsigned threadCount,
+              std::size_t facetsPerBatch)
         : stream(aStream), writer(rawWriter), threads(std::clamp(threadCount, 1u, cMAX_THREADS)),
-          endLine(rawWriter.LineEnd()) {}
+          batchFacets(std::max<std::size_t>(facetsPerBatch, 1)), endLine(rawWriter.LineEnd()) {}
 
     TStreamReport Run() {
+        // Untouched room costs no memory until lines are written into it.
+        batches.resize(threads == 1 ? 1 : threads * cBATCHES_PER_WORKER + 1);
+        for (TBatch& batch : batches)
+            batch.lines = std::make_unique_for_overwrite<char[]>(batchFacets * cLINE_ROOM);
         if (threads == 1) {
-            batches.resize(1);
             ReadAll();
             return Finish();
         }
-        batches.resize(threads * cBATCHES_PER_WORKER + 1);
         {
             // Whatever leaves this block, every thread is told to stop and is
             // joined first, so that no failure is left behind in one.
@@ -118,7 +121,7 @@ public:
     void AddFacet(const TSTLFace& face) override {
         TBatch& batch = Filling();
         batch.faces.push_back(face);
-        if (batch.faces.size() == cBATCH_FACETS)
+        if (batch.faces.size() == batchFacets)
             Publish();
     }
 
@@ -147,7 +150,7 @@ public:
     void EndFacet(std::int64_t line) override {
         TBatch& batch = Filling();
         batch.endLines.push_back(line);
-        if (batch.endLines.size() == cBATCH_FACETS)
+        if (batch.endLines.size() == batchFacets)
             Publish();
     }
 
@@ -394,9 +397,22 @@ private:
     TStreamReport Finish() {
         if (workFailure)
             std::rethrow_exception(workFailure);
-        // Binary reading stops at the damage without reading on; text
-        // reading reads the rest of the stream even then.
-        if (readFailure && !(stopSeen && kind == TStlKind::Binary))
+        if (readFailure && stopSeen) {
+            // The reader failed after the place where reading stops. Binary
+            // reading stops there and reads on no further. Text reading
+            // then skips the rest of the stream: a file by seeking, which
+            // meets no failure, a pipe by reading it, which meets the
+            // failure again where the reader met it.
+            readFailure = nullptr;
+            if (kind == TStlKind::Text) {
+                try {
+                    SkipToEnd(stream);
+                } catch (...) {
+                    readFailure = std::current_exception();
+                }
+            }
+        }
+        if (readFailure)
             std::rethrow_exception(readFailure);
         if (writeFailure)
             std::rethrow_exception(writeFailure);
@@ -406,6 +422,7 @@ private:
     platform::TStream& stream;
     TRawWriter& writer;
     const unsigned threads;
+    const std::size_t batchFacets;
     const std::string_view endLine;
     std::vector<TBatch> batches; // the ring
 
@@ -451,7 +468,16 @@ unsigned ConversionThreads() noexcept {
 }
 
 TStreamReport StreamConversion(platform::TStream& aStream, TRawWriter& writer, unsigned threads) {
-    return TPipeline(aStream, writer, threads).Run();
+    return TPipeline(aStream, writer, threads, cBATCH_FACETS).Run();
 }
+
+namespace detail {
+
+TStreamReport StreamConversion(platform::TStream& aStream, TRawWriter& writer, unsigned threads,
+                               std::size_t batchFacets) {
+    return TPipeline(aStream, writer, threads, batchFacets).Run();
+}
+
+} // namespace detail
 
 } // namespace trimeld

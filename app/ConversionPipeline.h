@@ -43,4 +43,11 @@ struct TStreamReport {
 [[nodiscard]] TStreamReport StreamConversion(platform::TStream& aStream, TRawWriter& writer,
                                              unsigned threads);
 
+namespace detail {
+/// StreamConversion with batches of batchFacets facets (tests use small ones
+/// to cross many batch boundaries).
+[[nodiscard]] TStreamReport StreamConversion(platform::TStream& aStream, TRawWriter& writer,
+                                             unsigned threads, std::size_t batchFacets);
+} // namespace detail
+
 } // namespace trimeld

@@ -51,7 +51,7 @@ void ReadTextStlDeferred(platform::TStream& aStream, TTextFacetSink& sink,
                          std::int64_t& lineNumber);
 
 /// Fields longer than this are parsed by the reader itself.
-inline constexpr std::size_t cLONG_FIELD = 256;
+inline constexpr std::size_t cLONG_FIELD = 64;
 
 /// A number field of a text line as a coordinate: the decimal parser, then
 /// the single store. Throws TTrimeldError "'%s' is not a valid floating point

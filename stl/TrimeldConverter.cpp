@@ -59,8 +59,8 @@ std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size
     return done;
 }
 
-// Reads the rest of a stream: a file by moving to its end, anything else by
-// reading what is left.
+} // namespace
+
 void SkipToEnd(platform::TStream& aStream) {
     if (aStream.CanSeek()) {
         const std::int64_t size = aStream.Size();
@@ -71,6 +71,8 @@ void SkipToEnd(platform::TStream& aStream) {
     while (ReadFully(aStream, scratch.data(), scratch.size()) == scratch.size()) {
     }
 }
+
+namespace {
 
 class TConverterSink final : public TFacetSink {
 public:

@@ -69,6 +69,10 @@ struct TStopReading {};
 void ReadStlStream(platform::TStream& aStream, TFacetSink& facets, TTextFacetSink* textFields,
                    TStlKind& kind, TReadStop& stop);
 
+/// Moves to the end of the stream: a stream that can seek by seeking, any
+/// other by reading what is left. Throws TIoError when a read fails.
+void SkipToEnd(platform::TStream& aStream);
+
 /// The orientation rule: the corners of face in stored order when their
 /// right-hand normal agrees with the stored one, reversed otherwise. Throws
 /// TFloatError.
