@@ -16,15 +16,15 @@
 #include <vector>
 
 // How a run flows. One reader thread reads facets off the stream into
-// batches; worker threads take the batches in order, parse a text facet's
-// numbers, orient every facet and write its RAW line into the batch; the
+// batches; worker threads take the batches in order, decode a text facet's
+// point lines, orient every facet and write its RAW line into the batch; the
 // caller's thread takes the batches back in order and hands their lines to
 // the writer. A fixed ring of batches, a few per worker, bounds the memory:
 // the reader waits for a free batch, so reading runs at most that far ahead
 // of writing.
 //
 // Every batch says where, inside it, reading would have stopped: at the
-// first number that does not parse or facet that cannot be oriented. The
+// first point line that does not decode or facet that cannot be oriented. The
 // caller's thread meets the batches in reading order, so the first stop it
 // meets is the one reading all before writing would have met; it writes the
 // lines before it and nothing after, and stops the reader. With one thread
@@ -35,21 +35,27 @@ namespace {
 
 // Facets in one batch: large enough that handing batches between threads
 // costs little next to their work, small enough that the ring stays small.
+// A text facet takes four times the room of a binary one in a batch (its
+// fields and their places), so text batches hold a quarter as many: the
+// ring's memory is touched once and stays small.
 constexpr std::size_t cBATCH_FACETS = 8192;
+constexpr std::size_t cTEXT_BATCH_SHARE = 4;
+// Room reserved for the point lines of a text facet: four of ordinary length.
+constexpr std::size_t cPOINT_LINES_ROOM = 4 * 48;
 // Batches in the ring for every worker: one it works on, one waiting.
 constexpr std::size_t cBATCHES_PER_WORKER = 2;
 // Room for one RAW line: a triangle text and a line end (CR LF).
 constexpr std::size_t cLINE_ROOM = cMAX_TRIANGLE_TEXT + 8;
 
-// The number fields of one text point line, kept in the batch's bytes, or
-// the point itself where the reader parsed it.
+// One text point line, kept in the batch's bytes, or the point itself where
+// the reader decoded it.
 struct TTextPoint {
-    std::uint32_t offset[3];
-    std::uint32_t size[3];
+    std::uint32_t offset;
+    std::uint32_t size;
     std::int64_t line;
     TPoint3D value;
-    bool parsed;
-    bool upperCased;
+    bool decoded;
+    bool normal;
 };
 
 // Each on its own cache lines: the reader fills one batch while workers
@@ -59,7 +65,7 @@ struct alignas(64) TBatch {
     std::vector<TSTLFace> faces; // binary facets; text facets once parsed
     std::vector<TTextPoint> points; // text: four per facet, then those of a facet cut short
     std::vector<std::int64_t> endLines; // text: the ENDLOOP line of each facet
-    std::string fieldBytes;
+    std::string lineBytes;
     std::int64_t firstFacet = 1; // binary: the number of the first facet, from 1
     bool text = false;
 
@@ -80,7 +86,7 @@ struct alignas(64) TBatch {
         faces.clear();
         points.clear();
         endLines.clear();
-        fieldBytes.clear();
+        lineBytes.clear();
         good = 0;
         stopped = false;
         stop = {};
@@ -94,13 +100,19 @@ public:
     TPipeline(platform::TStream& aStream, TRawWriter& rawWriter, unsigned threadCount,
               std::size_t facetsPerBatch)
         : stream(aStream), writer(rawWriter), threads(std::clamp(threadCount, 1u, cMAX_THREADS)),
-          batchFacets(std::max<std::size_t>(facetsPerBatch, 1)), endLine(rawWriter.LineEnd()) {}
+          batchFacets(std::max<std::size_t>(facetsPerBatch, 1)),
+          textBatchFacets(std::max<std::size_t>(batchFacets / cTEXT_BATCH_SHARE, 1)),
+          endLine(rawWriter.LineEnd()) {}
 
     TStreamReport Run() {
         // Untouched room costs no memory until lines are written into it.
         batches.resize(threads == 1 ? 1 : threads * cBATCHES_PER_WORKER + 1);
-        for (TBatch& batch : batches)
+        // Room reserved now is touched only when used, and is never moved
+        // by growing.
+        for (TBatch& batch : batches) {
             batch.lines = std::make_unique_for_overwrite<char[]>(batchFacets * cLINE_ROOM);
+            batch.faces.reserve(batchFacets);
+        }
         if (threads == 1) {
             ReadAll();
             return Finish();
@@ -125,17 +137,14 @@ public:
             Publish();
     }
 
-    void AddPointFields(const std::string_view (&fields)[3], bool upperCased,
-                        std::int64_t line) override {
+    void AddPointLine(std::string_view text, bool normal, std::int64_t line) override {
         TBatch& batch = Filling();
         TTextPoint point{};
-        for (int i = 0; i < 3; ++i) {
-            point.offset[i] = static_cast<std::uint32_t>(batch.fieldBytes.size());
-            point.size[i] = static_cast<std::uint32_t>(fields[i].size());
-            batch.fieldBytes.append(fields[i]);
-        }
+        point.offset = static_cast<std::uint32_t>(batch.lineBytes.size());
+        point.size = static_cast<std::uint32_t>(text.size());
         point.line = line;
-        point.upperCased = upperCased;
+        point.normal = normal;
+        batch.lineBytes.append(text);
         batch.points.push_back(point);
     }
 
@@ -143,14 +152,14 @@ public:
         TTextPoint point{};
         point.line = line;
         point.value = value;
-        point.parsed = true;
+        point.decoded = true;
         Filling().points.push_back(point);
     }
 
     void EndFacet(std::int64_t line) override {
         TBatch& batch = Filling();
         batch.endLines.push_back(line);
-        if (batch.endLines.size() == batchFacets)
+        if (batch.endLines.size() == textBatchFacets)
             Publish();
     }
 
@@ -180,6 +189,11 @@ private:
         if (!filling) {
             batch.Clear();
             batch.text = kind == TStlKind::Text;
+            if (batch.text && batch.endLines.capacity() < textBatchFacets) {
+                batch.endLines.reserve(textBatchFacets);
+                batch.points.reserve(4 * textBatchFacets);
+                batch.lineBytes.reserve(cPOINT_LINES_ROOM * textBatchFacets);
+            }
             batch.firstFacet = facetsPassed + 1;
             filling = true;
         }
@@ -294,8 +308,8 @@ private:
                 }
             }
             keep(count);
-            // The points of a facet that reading broke off: a number among
-            // them that fails is where reading stopped first.
+            // The points of a facet that reading broke off: a point line
+            // among them that fails is where reading stopped first.
             for (std::size_t p = 4 * count; p < batch.points.size(); ++p) {
                 TPoint3D ignored;
                 if (!ParsePoint(batch, batch.points[p], ignored))
@@ -316,16 +330,13 @@ private:
     }
 
     static bool ParsePoint(TBatch& batch, const TTextPoint& point, TPoint3D& value) {
-        if (point.parsed) {
+        if (point.decoded) {
             value = point.value;
             return true;
         }
-        float* const components[] = {&value.x, &value.y, &value.z};
         try {
-            for (int i = 0; i < 3; ++i)
-                *components[i] = ReadCoordinate(
-                    std::string_view(batch.fieldBytes).substr(point.offset[i], point.size[i]),
-                    point.upperCased);
+            value = DecodePointLine(std::string_view(batch.lineBytes).substr(point.offset, point.size),
+                                    point.normal);
         } catch (const TTrimeldError& failure) {
             Stop(batch, failure, point.line);
             return false;
@@ -423,6 +434,7 @@ private:
     TRawWriter& writer;
     const unsigned threads;
     const std::size_t batchFacets;
+    const std::size_t textBatchFacets;
     const std::string_view endLine;
     std::vector<TBatch> batches; // the ring
 

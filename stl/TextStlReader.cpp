@@ -21,31 +21,56 @@ constexpr char16_t cDECIMAL_SEPARATOR = u'.';
 
 enum class TLineForm { Keyword, Vertex };
 
-// Where the numbers of a point line go: parsed at once into the facet under
-// way, or handed on as fields to be parsed later.
+template <typename CharT> bool IsVertexWord(std::basic_string_view<CharT> word) noexcept {
+    return word.size() == cVERTEX_LABEL.size() && StartsWithUpper(cVERTEX_LABEL, word);
+}
+
+// The decoders, for either kind of text. A normal line is a keyword line,
+// which the reading upper-cases: its fields are split as they stand, since
+// upper-casing moves no field boundary, and shown upper-cased.
+template <typename CharT> TPoint3D DecodeLine(std::basic_string_view<CharT> text, bool normal) {
+    TFieldViews<CharT> fields;
+    std::size_t first = 1;
+    if (normal) {
+        fields.Split(text, 5);
+        if (fields.Count() != 5 || fields.More())
+            throw TTrimeldError(cINVALID_NORMAL);
+        first = 2;
+    } else {
+        fields.Split(text, 4);
+        if (fields.Count() != 4 || fields.More() || !IsVertexWord(fields[0]))
+            throw TTrimeldError(cINVALID_VERTEX);
+    }
+    // Component by component: a failing one leaves the earlier ones written.
+    TPoint3D point{};
+    point.x = ReadCoordinate(fields[first], normal);
+    point.y = ReadCoordinate(fields[first + 1], normal);
+    point.z = ReadCoordinate(fields[first + 2], normal);
+    return point;
+}
+
+// Where the point lines go: decoded at once into the facet under way, or
+// handed on to be decoded later.
 template <typename CharT> class TNumbers {
 public:
     explicit TNumbers(TFacetSink& facetSink) noexcept : sink(&facetSink) {}
-    explicit TNumbers(TTextFacetSink& fieldSink) noexcept : deferred(&fieldSink) {}
+    explicit TNumbers(TTextFacetSink& lineSink) noexcept : deferred(&lineSink) {}
 
     // which: 0 the normal, 1 to 3 the corners.
-    void Point(int which, const std::basic_string_view<CharT> (&fields)[3], bool upperCased,
-               std::int64_t line) {
+    void Point(int which, std::basic_string_view<CharT> text, std::int64_t line) {
+        const bool normal = which == 0;
         if (deferred != nullptr) {
             if constexpr (sizeof(CharT) == 1) {
-                if (fields[0].size() <= cLONG_FIELD && fields[1].size() <= cLONG_FIELD &&
-                    fields[2].size() <= cLONG_FIELD) {
-                    deferred->AddPointFields(fields, upperCased, line);
+                if (text.size() <= cLONG_POINT_LINE) {
+                    deferred->AddPointLine(text, normal, line);
                     return;
                 }
             }
-            TPoint3D point{};
-            Parse(fields, upperCased, point);
-            deferred->AddPoint(point, line);
+            deferred->AddPoint(DecodeLine(text, normal), line);
             return;
         }
         TPoint3D* const points[] = {&face.normal, &face.v1, &face.v2, &face.v3};
-        Parse(fields, upperCased, *points[which]);
+        *points[which] = DecodeLine(text, normal);
     }
 
     void Facet(std::int64_t line) {
@@ -56,14 +81,6 @@ public:
     }
 
 private:
-    // Component by component: a failing one leaves the earlier ones written.
-    static void Parse(const std::basic_string_view<CharT> (&fields)[3], bool upperCased,
-                      TPoint3D& point) {
-        point.x = ReadCoordinate(fields[0], upperCased);
-        point.y = ReadCoordinate(fields[1], upperCased);
-        point.z = ReadCoordinate(fields[2], upperCased);
-    }
-
     TFacetSink* sink = nullptr;
     TTextFacetSink* deferred = nullptr;
     // Not cleared between facets, as the binary reader's scratch facet.
@@ -145,32 +162,15 @@ private:
             RaiseListIndexError(cursor + 1);
     }
 
-    void DecodeSTLNormals(TView aString) {
-        fields.Split(aString, 5);
-        if (fields.Count() != 5 || fields.More())
-            throw TTrimeldError(cINVALID_NORMAL);
-        const TView numberFields[3] = {fields[2], fields[3], fields[4]};
-        numbers.Point(0, numberFields, true, lineNumber);
-    }
+    void DecodeSTLNormals(TView aString) { numbers.Point(0, aString, lineNumber); }
 
-    void DecodeSTLVertex(TView aString, int corner) {
-        fields.Split(aString, 4);
-        if (fields.Count() != 4 || fields.More() || !IsVertexWord(fields[0]))
-            throw TTrimeldError(cINVALID_VERTEX);
-        const TView numberFields[3] = {fields[1], fields[2], fields[3]};
-        numbers.Point(corner, numberFields, false, lineNumber);
-    }
-
-    static bool IsVertexWord(TView word) noexcept {
-        return word.size() == cVERTEX_LABEL.size() && StartsWithUpper(cVERTEX_LABEL, word);
-    }
+    void DecodeSTLVertex(TView aString, int corner) { numbers.Point(corner, aString, lineNumber); }
 
     TLines& lines;
     TNumbers<CharT>& numbers;
     std::int64_t& lineNumber;
     std::int64_t cursor = -1;
     TView current;
-    TFieldViews<CharT> fields;
 };
 
 [[noreturn]] void RaiseReadFailure(std::ptrdiff_t result) {
@@ -228,6 +228,10 @@ float ReadCoordinate(std::u16string_view field, bool upperCased) {
         RaiseNotANumber(ShownField(field, upperCased));
     return StoreSingle(number.value);
 }
+
+TPoint3D DecodePointLine(std::string_view text, bool normal) { return DecodeLine(text, normal); }
+
+TPoint3D DecodePointLine(std::u16string_view text, bool normal) { return DecodeLine(text, normal); }
 
 void ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber) {
     WalkText(aStream, sink, lineNumber);

@@ -23,35 +23,42 @@ namespace trimeld {
 /// bytes; text with a UTF-8 or UTF-16 marker is decoded.
 void ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber);
 
-/// Receives the text facets of ReadTextStlDeferred: the number fields of each
-/// point line in reading order (normal, then the three corners), then the end
-/// of the facet at its ENDLOOP line. The receiver parses the fields later, in
-/// the same order, with ReadCoordinate; a field that fails there is where the
-/// reading would have stopped.
+/// Receives the text facets of ReadTextStlDeferred: each point line in
+/// reading order (the normal line, then the three vertex lines), then the
+/// end of the facet at its ENDLOOP line. The receiver decodes the lines
+/// later, in the same order, with DecodePointLine; a line that fails there is
+/// where the reading would have stopped.
 class TTextFacetSink {
 public:
     virtual ~TTextFacetSink() = default;
-    /// The three number fields of a point line as bytes of the ANSI code
-    /// page, valid only during the call. upperCased: the line is a keyword
-    /// line, whose fields a failure shows upper-cased.
-    virtual void AddPointFields(const std::string_view (&fields)[3], bool upperCased,
-                                std::int64_t line) = 0;
-    /// A point the reader parsed itself (a long field, or decoded text).
+    /// A point line, trimmed, as bytes of the ANSI code page, valid only
+    /// during the call. normal: the facet's normal line, else a vertex line.
+    virtual void AddPointLine(std::string_view text, bool normal, std::int64_t line) = 0;
+    /// A point the reader decoded itself (a long line, or decoded text).
     virtual void AddPoint(const TPoint3D& point, std::int64_t line) = 0;
     /// The facet whose four points came last is complete; line is its ENDLOOP line.
     virtual void EndFacet(std::int64_t line) = 0;
 };
 
-/// ReadTextStl with the numbers left to the receiver: the same lines are
-/// read and the same structural damage raised at the same line, but a
-/// number field that would fail does not stop reading here. Fields longer
-/// than cLONG_FIELD bytes are parsed here, so that the receiver never copies
-/// a long one, and fail here.
+/// ReadTextStl with the point lines left to the receiver: the same lines are
+/// read and the same damage of the layout raised at the same line, but a
+/// point line that would fail does not stop reading here. Lines longer than
+/// cLONG_POINT_LINE bytes are decoded here, so that the receiver never
+/// copies a long one, and fail here.
 void ReadTextStlDeferred(platform::TStream& aStream, TTextFacetSink& sink,
                          std::int64_t& lineNumber);
 
-/// Fields longer than this are parsed by the reader itself.
-inline constexpr std::size_t cLONG_FIELD = 64;
+/// Point lines longer than this are decoded by the reader itself.
+inline constexpr std::size_t cLONG_POINT_LINE = 160;
+
+/// Decodes a trimmed point line. A normal line splits into exactly five
+/// fields, the last three its numbers; a vertex line into exactly four, the
+/// first VERTEX in any case of ASCII letters, then its numbers. Throws
+/// TTrimeldError "Invalid Normal" or "Invalid Vertex" for other fields, then
+/// the failure of ReadCoordinate for the first number that fails (a normal
+/// line's fields shown upper-cased).
+[[nodiscard]] TPoint3D DecodePointLine(std::string_view text, bool normal);
+[[nodiscard]] TPoint3D DecodePointLine(std::u16string_view text, bool normal);
 
 /// A number field of a text line as a coordinate: the decimal parser, then
 /// the single store. Throws TTrimeldError "'%s' is not a valid floating point

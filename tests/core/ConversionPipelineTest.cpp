@@ -267,8 +267,14 @@ TEST(ConversionPipeline, NumbersThatFailShowAsTheLineHadThem) {
                                                  TextFacet("0 0 1e", "0 0 0") +
                                                  TextFacet("0 0 abc", "0 0 0")},
         {"a vertex line, shown as it stands", "solid s\n" + TextFacet("0 0 1", "1 2 abc")},
-        {"a long field, parsed by the reader", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
-                                                   TextFacet("0 0 1", "1 2 " + std::string(300, '7') + "x")},
+        {"a long line, decoded by the reader", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
+                                                  TextFacet("0 0 1", "1 2 " + std::string(300, '7') + "x")},
+        {"a long line with too many fields", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
+                                                 TextFacet("0 0 1", "1 2 3 " + std::string(300, '7'))},
+        {"too many fields, then a bad number later", "solid s\n" + TextFacet("0 0 1", "0 0 0 0") +
+                                                         TextFacet("0 0 1", "1 2 x")},
+        {"no VERTEX word", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
+                               "facet normal 0 0 1\nouter loop\nvortex 1 2 3\n"},
         {"a bad number before damage later in its facet",
          "solid s\n" + TextFacet("0 0 1", "0 0 0") + "facet normal 0 0 q\nouter loop\nvertex 1 2 3\nbroken\n"},
         {"a bad number in a facet cut short", "solid s\nfacet normal 0 0 1\nouter loop\nvertex 1 zz 3\n"},
