@@ -78,6 +78,15 @@ void TRawWriter::WritePiece(const char* bytes, std::size_t size) {
         throw NotOpenFailure();
     const std::size_t blockSize = outBuffer.size();
     while (size > 0) {
+        if (outCount == 0 && size >= blockSize) {
+            // A whole block of the piece goes out as it stands: the file
+            // receives the same block as through the buffer, without the copy.
+            if (const int error = file->Write(bytes, blockSize))
+                throw TIoError::System(TOperation::Write, fileName, error);
+            bytes += blockSize;
+            size -= blockSize;
+            continue;
+        }
         const std::size_t room = std::min(size, blockSize - outCount);
         std::memcpy(outBuffer.data() + outCount, bytes, room);
         outCount += room;

@@ -556,15 +556,43 @@ bool IsNonSpacingMark(char16_t ch) noexcept {
     return ch >= 0x0300 && u_charType(ch) == U_NON_SPACING_MARK;
 }
 
+namespace {
+
+// What the token splitter sees in a character.
+enum : unsigned char { cCLASS_BLANK = 1, cCLASS_MARK = 2, cCLASS_STOP = 4 };
+
+// For a byte: what the code page makes of it, looked up once.
+const std::array<unsigned char, 256> cBYTE_CLASSES = [] {
+    std::array<unsigned char, 256> table{};
+    for (std::size_t b = 0; b < table.size(); ++b) {
+        const char16_t ch = platform::DecodeAnsiByte(static_cast<unsigned char>(b));
+        if (ch >= 1 && ch <= u' ')
+            table[b] |= cCLASS_BLANK;
+        if (IsNonSpacingMark(ch))
+            table[b] |= cCLASS_MARK;
+        // Where a field without quotes ends: a blank, a comma, U+0000.
+        if (ch <= u' ' || ch == cCOMMA)
+            table[b] |= cCLASS_STOP;
+    }
+    return table;
+}();
+
+unsigned char CharClass(char byte) noexcept {
+    return cBYTE_CLASSES[static_cast<unsigned char>(byte)];
+}
+
+unsigned char CharClass(char16_t ch) noexcept {
+    if (ch <= u' ')
+        return ch == 0 ? cCLASS_STOP : cCLASS_BLANK | cCLASS_STOP;
+    if (ch == cCOMMA)
+        return cCLASS_STOP;
+    return IsNonSpacingMark(ch) ? cCLASS_MARK : 0;
+}
+
+} // namespace
+
 bool IsNonSpacingMark(char byte) noexcept {
-    // What the code page makes of each byte, looked up once.
-    static const std::array<bool, 256> marks = [] {
-        std::array<bool, 256> table{};
-        for (std::size_t b = 0; b < table.size(); ++b)
-            table[b] = IsNonSpacingMark(platform::DecodeAnsiByte(static_cast<unsigned char>(b)));
-        return table;
-    }();
-    return marks[static_cast<unsigned char>(byte)];
+    return (CharClass(byte) & cCLASS_MARK) != 0;
 }
 
 template <typename CharT>
@@ -587,13 +615,10 @@ void TFieldViews<CharT>::Split(std::basic_string_view<CharT> text, std::size_t l
     const CharT comma = CharT(cCOMMA);
     std::size_t pos = 0;
     const auto atEnd = [&]() noexcept { return pos >= text.size() || text[pos] == CharT(0); };
-    const auto isBlank = [](CharT ch) noexcept {
-        const auto code = static_cast<std::make_unsigned_t<CharT>>(ch);
-        return code >= 1 && code <= 0x20;
-    };
+    const auto isBlank = [](CharT ch) noexcept { return (CharClass(ch) & cCLASS_BLANK) != 0; };
     const auto passSeparator = [&]() noexcept {
         ++pos;
-        while (pos < text.size() && IsNonSpacingMark(text[pos]))
+        while (pos < text.size() && (CharClass(text[pos]) & cCLASS_MARK) != 0)
             ++pos;
     };
     const auto skipBlanks = [&]() noexcept {
@@ -633,7 +658,7 @@ void TFieldViews<CharT>::Split(std::basic_string_view<CharT> text, std::size_t l
                 return;
         } else {
             const std::size_t start = pos;
-            while (!atEnd() && !isBlank(text[pos]) && text[pos] != comma)
+            while (pos < text.size() && (CharClass(text[pos]) & cCLASS_STOP) == 0)
                 ++pos;
             if (!Append(text.substr(start, pos - start), limit))
                 return;
