@@ -1,5 +1,6 @@
 #include "app/ConversionPipeline.h"
 
+#include "platform/Memory.h"
 #include "platform/Processors.h"
 #include "stl/TextStlReader.h"
 
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 // How a run flows. One reader thread reads facets off the stream into
@@ -47,6 +49,9 @@ constexpr std::size_t cBATCHES_PER_WORKER = 2;
 // Room for one RAW line: a triangle text and a line end (CR LF).
 constexpr std::size_t cLINE_ROOM = cMAX_TRIANGLE_TEXT + 8;
 
+// Facets live in raw room of the batch, which holds plain values only.
+static_assert(std::is_trivially_copyable_v<TSTLFace> && std::is_trivially_destructible_v<TSTLFace>);
+
 // One text point line, kept in the batch's bytes, or the point itself where
 // the reader decoded it.
 struct TTextPoint {
@@ -62,7 +67,8 @@ struct TTextPoint {
 // finish the ones beside it.
 struct alignas(64) TBatch {
     // Filled by the reader.
-    std::vector<TSTLFace> faces; // binary facets; text facets once parsed
+    platform::TLargeBuffer faceRoom; // binary facets; text facets once decoded
+    std::size_t faceCount = 0;
     std::vector<TTextPoint> points; // text: four per facet, then those of a facet cut short
     std::vector<std::int64_t> endLines; // text: the ENDLOOP line of each facet
     std::string lineBytes;
@@ -74,16 +80,19 @@ struct alignas(64) TBatch {
     bool stopped = false;
     TReadStop stop;
     std::exception_ptr failure; // a failure of the system while working on it
-    std::unique_ptr<char[]> lines; // room for a line of every facet
+    platform::TLargeBuffer lines; // room for a line of every facet
     std::size_t linesSize = 0;
 
-    [[nodiscard]] std::size_t FacetCount() const noexcept {
-        return text ? endLines.size() : faces.size();
+    [[nodiscard]] TSTLFace* Faces() const noexcept {
+        return reinterpret_cast<TSTLFace*>(faceRoom.Data());
     }
-    [[nodiscard]] bool Empty() const noexcept { return faces.empty() && points.empty(); }
+    [[nodiscard]] std::size_t FacetCount() const noexcept {
+        return text ? endLines.size() : faceCount;
+    }
+    [[nodiscard]] bool Empty() const noexcept { return faceCount == 0 && points.empty(); }
     // Storage stays for the next batch.
     void Clear() noexcept {
-        faces.clear();
+        faceCount = 0;
         points.clear();
         endLines.clear();
         lineBytes.clear();
@@ -110,8 +119,8 @@ public:
         // Room reserved now is touched only when used, and is never moved
         // by growing.
         for (TBatch& batch : batches) {
-            batch.lines = std::make_unique_for_overwrite<char[]>(batchFacets * cLINE_ROOM);
-            batch.faces.reserve(batchFacets);
+            batch.lines = platform::TLargeBuffer(batchFacets * cLINE_ROOM);
+            batch.faceRoom = platform::TLargeBuffer(batchFacets * sizeof(TSTLFace));
         }
         if (threads == 1) {
             ReadAll();
@@ -132,8 +141,8 @@ public:
     // The reader's receivers.
     void AddFacet(const TSTLFace& face) override {
         TBatch& batch = Filling();
-        batch.faces.push_back(face);
-        if (batch.faces.size() == batchFacets)
+        batch.Faces()[batch.faceCount++] = face;
+        if (batch.faceCount == batchFacets)
             Publish();
     }
 
@@ -277,10 +286,8 @@ private:
         try {
             const bool format = !writeFailed.load(std::memory_order_relaxed);
             const std::size_t count = batch.FacetCount();
-            char* const start = batch.lines.get();
+            char* const start = batch.lines.Data();
             char* out = start;
-            if (batch.text)
-                batch.faces.resize(count);
             // The lines and the count are kept in locals and stored once at
             // the end or at a stop.
             const auto keep = [&](std::size_t good) noexcept {
@@ -294,7 +301,7 @@ private:
                 }
                 TTriangle3D tr;
                 try {
-                    tr = OrientFacet(batch.faces[i]);
+                    tr = OrientFacet(batch.Faces()[i]);
                 } catch (const TTrimeldError& failure) {
                     keep(i);
                     Stop(batch, failure, batch.text ? batch.endLines[i]
@@ -321,7 +328,7 @@ private:
     }
 
     bool ParseFacet(TBatch& batch, std::size_t index) {
-        TSTLFace& face = batch.faces[index];
+        TSTLFace& face = batch.Faces()[index];
         TPoint3D* const targets[] = {&face.normal, &face.v1, &face.v2, &face.v3};
         for (std::size_t p = 0; p < 4; ++p)
             if (!ParsePoint(batch, batch.points[4 * index + p], *targets[p]))
@@ -379,7 +386,7 @@ private:
         }
         if (!writeFailure && batch.linesSize > 0) {
             try {
-                writer.AddTriangleLines({batch.lines.get(), batch.linesSize});
+                writer.AddTriangleLines({batch.lines.Data(), batch.linesSize});
             } catch (const TIoError&) {
                 // Reading goes on without writing: a failed read still to
                 // come would have been met before any write.
