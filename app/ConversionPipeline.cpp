@@ -1,6 +1,5 @@
 #include "app/ConversionPipeline.h"
 
-#include "platform/Memory.h"
 #include "platform/Processors.h"
 #include "stl/TextStlReader.h"
 
@@ -14,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 // How a run flows. One reader thread reads facets off the stream into
@@ -49,9 +47,6 @@ constexpr std::size_t cBATCHES_PER_WORKER = 2;
 // Room for one RAW line: a triangle text and a line end (CR LF).
 constexpr std::size_t cLINE_ROOM = cMAX_TRIANGLE_TEXT + 8;
 
-// Facets live in raw room of the batch, which holds plain values only.
-static_assert(std::is_trivially_copyable_v<TSTLFace> && std::is_trivially_destructible_v<TSTLFace>);
-
 // One text point line, kept in the batch's bytes, or the point itself where
 // the reader decoded it.
 struct TTextPoint {
@@ -67,8 +62,7 @@ struct TTextPoint {
 // finish the ones beside it.
 struct alignas(64) TBatch {
     // Filled by the reader.
-    platform::TLargeBuffer faceRoom; // binary facets; text facets once decoded
-    std::size_t faceCount = 0;
+    std::vector<TSTLFace> faces; // binary facets; text facets once parsed
     std::vector<TTextPoint> points; // text: four per facet, then those of a facet cut short
     std::vector<std::int64_t> endLines; // text: the ENDLOOP line of each facet
     std::string lineBytes;
@@ -80,19 +74,16 @@ struct alignas(64) TBatch {
     bool stopped = false;
     TReadStop stop;
     std::exception_ptr failure; // a failure of the system while working on it
-    platform::TLargeBuffer lines; // room for a line of every facet
+    std::unique_ptr<char[]> lines; // room for a line of every facet
     std::size_t linesSize = 0;
 
-    [[nodiscard]] TSTLFace* Faces() const noexcept {
-        return reinterpret_cast<TSTLFace*>(faceRoom.Data());
-    }
     [[nodiscard]] std::size_t FacetCount() const noexcept {
-        return text ? endLines.size() : faceCount;
+        return text ? endLines.size() : faces.size();
     }
-    [[nodiscard]] bool Empty() const noexcept { return faceCount == 0 && points.empty(); }
+    [[nodiscard]] bool Empty() const noexcept { return faces.empty() && points.empty(); }
     // Storage stays for the next batch.
     void Clear() noexcept {
-        faceCount = 0;
+        faces.clear();
         points.clear();
         endLines.clear();
         lineBytes.clear();
@@ -117,10 +108,12 @@ public:
         // Untouched room costs no memory until lines are written into it.
         batches.resize(threads == 1 ? 1 : threads * cBATCHES_PER_WORKER + 1);
         // Room reserved now is touched only when used, and is never moved
-        // by growing.
+        // by growing. (Large pages would save page faults here, but each
+        // touched one counts whole: with many threads the ring would
+        // outgrow its few megabytes.)
         for (TBatch& batch : batches) {
-            batch.lines = platform::TLargeBuffer(batchFacets * cLINE_ROOM);
-            batch.faceRoom = platform::TLargeBuffer(batchFacets * sizeof(TSTLFace));
+            batch.lines = std::make_unique_for_overwrite<char[]>(batchFacets * cLINE_ROOM);
+            batch.faces.reserve(batchFacets);
         }
         if (threads == 1) {
             ReadAll();
@@ -141,8 +134,8 @@ public:
     // The reader's receivers.
     void AddFacet(const TSTLFace& face) override {
         TBatch& batch = Filling();
-        batch.Faces()[batch.faceCount++] = face;
-        if (batch.faceCount == batchFacets)
+        batch.faces.push_back(face);
+        if (batch.faces.size() == batchFacets)
             Publish();
     }
 
@@ -286,8 +279,10 @@ private:
         try {
             const bool format = !writeFailed.load(std::memory_order_relaxed);
             const std::size_t count = batch.FacetCount();
-            char* const start = batch.lines.Data();
+            char* const start = batch.lines.get();
             char* out = start;
+            if (batch.text)
+                batch.faces.resize(count);
             // The lines and the count are kept in locals and stored once at
             // the end or at a stop.
             const auto keep = [&](std::size_t good) noexcept {
@@ -301,7 +296,7 @@ private:
                 }
                 TTriangle3D tr;
                 try {
-                    tr = OrientFacet(batch.Faces()[i]);
+                    tr = OrientFacet(batch.faces[i]);
                 } catch (const TTrimeldError& failure) {
                     keep(i);
                     Stop(batch, failure, batch.text ? batch.endLines[i]
@@ -328,7 +323,7 @@ private:
     }
 
     bool ParseFacet(TBatch& batch, std::size_t index) {
-        TSTLFace& face = batch.Faces()[index];
+        TSTLFace& face = batch.faces[index];
         TPoint3D* const targets[] = {&face.normal, &face.v1, &face.v2, &face.v3};
         for (std::size_t p = 0; p < 4; ++p)
             if (!ParsePoint(batch, batch.points[4 * index + p], *targets[p]))
@@ -386,7 +381,7 @@ private:
         }
         if (!writeFailure && batch.linesSize > 0) {
             try {
-                writer.AddTriangleLines({batch.lines.Data(), batch.linesSize});
+                writer.AddTriangleLines({batch.lines.get(), batch.linesSize});
             } catch (const TIoError&) {
                 // Reading goes on without writing: a failed read still to
                 // come would have been met before any write.
