@@ -105,10 +105,9 @@ public:
           endLine(rawWriter.LineEnd()) {}
 
     TStreamReport Run() {
-        // Untouched room costs no memory until lines are written into it.
         batches.resize(threads == 1 ? 1 : threads * cBATCHES_PER_WORKER + 1);
-        // Room reserved now is touched only when used, and is never moved
-        // by growing. (Large pages would save page faults here, but each
+        // Room reserved now costs memory only where it is used, and is never
+        // moved by growing. (Large pages would save page faults here, but each
         // touched one counts whole: with many threads the ring would
         // outgrow its few megabytes.)
         for (TBatch& batch : batches) {
@@ -119,6 +118,9 @@ public:
             ReadAll();
             return Finish();
         }
+        // A worker never allocates under the lock: no more batches are done
+        // and not yet written than the ring holds.
+        done.reserve(batches.size());
         {
             // Whatever leaves this block, every thread is told to stop and is
             // joined first, so that no failure is left behind in one.
@@ -202,9 +204,9 @@ private:
         return batch;
     }
 
-    // Hands the batch being filled on. Throws TStopReading once nothing more
-    // is wanted.
-    void Publish() {
+    // Hands the batch being filled on and, unless it is the last, waits for
+    // the next one to be free. Throws TStopReading once nothing more is wanted.
+    void Publish(bool last = false) {
         TBatch& batch = batches[filled % batches.size()];
         facetsPassed += static_cast<std::int64_t>(batch.FacetCount());
         filling = false;
@@ -220,6 +222,8 @@ private:
         std::unique_lock lock(mutex);
         ++filled;
         workReady.notify_one();
+        if (last)
+            return;
         // The next batch to fill must have been written out.
         spaceReady.wait(lock, [&] { return cancelled || filled < consumed + batches.size(); });
         if (cancelled)
@@ -239,7 +243,7 @@ private:
         // before the failure.
         if (filling && !batches[filled % batches.size()].Empty()) {
             try {
-                Publish();
+                Publish(true);
             } catch (const TStopReading&) {
             } catch (...) {
                 if (!failure)
