@@ -44,8 +44,6 @@ constexpr std::size_t cTEXT_BATCH_SHARE = 4;
 constexpr std::size_t cPOINT_LINES_ROOM = 4 * 48;
 // Batches in the ring for every worker: one it works on, one waiting.
 constexpr std::size_t cBATCHES_PER_WORKER = 2;
-// Room for one RAW line: a triangle text and a line end (CR LF).
-constexpr std::size_t cLINE_ROOM = cMAX_TRIANGLE_TEXT + 8;
 
 // One text point line, kept in the batch's bytes, or the point itself where
 // the reader decoded it.
@@ -111,7 +109,9 @@ public:
         // touched one counts whole: with many threads the ring would
         // outgrow its few megabytes.)
         for (TBatch& batch : batches) {
-            batch.lines = std::make_unique_for_overwrite<char[]>(batchFacets * cLINE_ROOM);
+            // Room for a RAW line of every facet: a triangle text, a line end.
+            batch.lines = std::make_unique_for_overwrite<char[]>(
+                batchFacets * (cMAX_TRIANGLE_TEXT + endLine.size()));
             batch.faces.reserve(batchFacets);
         }
         if (threads == 1) {
