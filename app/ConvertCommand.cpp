@@ -54,8 +54,8 @@ TNameCheck CheckNamesForStandardOutput(std::u16string_view stlName) {
 TRunReport RunConversion(const std::u16string& stlName, const std::u16string& rawName,
                          const TRunOptions& options) {
     // Declared in this order so that a failure releases the writer first
-    // (closing its file), then the converter.
-    std::unique_ptr<TTrimeldConverter> conv;
+    // (closing its file), then the STL file.
+    std::unique_ptr<platform::TFileStream> stlFile;
     std::unique_ptr<TRawWriter> rawWriter;
 
     rawWriter = std::make_unique<TRawWriter>(rawName, options.blockSize, options.opener);
@@ -64,17 +64,19 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
     if (rawWriter->Status() == RW_IO_ERROR)
         throw rawWriter->NotOpenFailure();
 
-    std::int32_t count = 0;
+    TStreamReport streamed;
     try {
-        conv = std::make_unique<TTrimeldConverter>(stlName);
-        conv->Convert();
-
-        const TTriangleList& list = conv->TrianglesList();
-        count = list.Count();
-        for (std::int32_t i = 0; i < count; ++i) {
-            const TTriangle3D tr = list[i];
-            rawWriter->Add(tr);
-        }
+        int error = 0;
+        stlFile = platform::TFileStream::Open(stlName, error);
+        if (!stlFile)
+            throw TFileOpenError(stlName, error);
+        streamed = StreamConversion(*stlFile, *rawWriter, options.threads);
+    } catch (TIoError& failure) {
+        // A failed read names the STL file, as the converter's LoadFromFile does.
+        if (failure.Detail().operation == TOperation::Read && failure.Detail().fileName.empty())
+            failure.SetFileName(stlName);
+        rawWriter->Discard();
+        throw;
     } catch (...) {
         // A failed run replaces no older RAW file (where the file allows that).
         rawWriter->Discard();
@@ -86,7 +88,8 @@ TRunReport RunConversion(const std::u16string& stlName, const std::u16string& ra
     if (rawWriter->LastCloseError() != 0)
         throw rawWriter->CloseFailure();
 
-    return {count, conv->LastKind(), conv->LastStop(), conv->LastFacts()};
+    return {static_cast<std::int32_t>(streamed.triangleCount), streamed.kind, streamed.stop,
+            streamed.facts};
 }
 
 std::u16string ChangeFileExtToRaw(std::u16string_view fileName) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ConversionPipeline.h"
 #include "platform/Files.h"
 #include "raw/RawWriter.h"
 #include "stl/TrimeldConverter.h"
@@ -38,6 +39,7 @@ enum class TNameCheck {
 struct TRunOptions {
     std::size_t blockSize = cOUT_BUFFER_SIZE;
     platform::TOutputOpener opener = platform::CreateOutputFile;
+    unsigned threads = ConversionThreads(); ///< see ConversionThreads
 };
 
 /// What a finished run read and wrote.
@@ -48,8 +50,9 @@ struct TRunReport {
     TReadFacts facts;
 };
 
-/// One conversion run: creates the RAW file, reads the STL file, writes
-/// every triangle, closes the RAW file. Throws TIoError when the RAW file
+/// One conversion run: creates the RAW file, reads the STL file and writes
+/// each triangle as it is read (see StreamConversion: the outcome is that of
+/// reading the whole file first), closes the RAW file. Throws TIoError when the RAW file
 /// could not be created (code 103, before the STL file is read), when a
 /// write fails, when the last write at closing failed, or when the system
 /// refuses a read of the STL file; TFileOpenError when the STL file cannot

@@ -1,16 +1,29 @@
 #!/usr/bin/env python3
-"""Times trimeld-convert against the naive converter on generated meshes.
+"""Times trimeld-convert against the naive converter and measures its memory.
 
 Builds trimeld-convert (Release) and the naive converter from ../shared/bench,
 generates a 1,000,000-facet binary STL and a 200,000-facet text STL with
 make_stl.py, then runs the converters alternately and prints, for each
 target, the median wall time as a multiple of the naive converter's median
-next to its limit, and the peak memory from /usr/bin/time -v.
+in the same run, next to its limit:
+
+  1. 1M binary facets, default blocks              <= 0.10x naive
+  2. 1M binary facets, 128-byte blocks (the window) <= 0.60x naive
+  3. 200k text facets                               <= 0.22x naive
+  4. peak memory (/usr/bin/time -v) for 10M binary facets and 2M text
+     facets                                         <= 32 MiB each, and the
+     same as for the 1M / 200k files (flat in the file size)
+  5. peak memory for one 100 MB text line           <= 2.2 x line + 64 MiB
+  6. one processor (taskset -c 0) -> all of them    >= 1.6x faster
+and one thread (TRIMELD_THREADS=1) against the default for comparison. The
+large files are made by repeating the facets of the small ones; they and
+their RAW files are removed at the end.
 
 The SHA-256 of every RAW output is compared with bench/outputs.sha256, so a
 speed change that alters a single byte shows; --record writes that file.
 
-Usage: bench/speed_bench.py [--runs N] [--record]
+Usage: bench/speed_bench.py [--runs N] [--record] [--quick]
+  --quick  skips the large files (targets 4 and 5)
 """
 import argparse
 import hashlib
@@ -53,9 +66,50 @@ def inputs():
     return made
 
 
-def timed(cmd):
+def repeat_binary(source, times, target):
+    """The facets of a binary STL, times over, under a header counting them."""
+    with open(source, "rb") as f:
+        header = bytearray(f.read(84))
+        body = f.read()
+    count = int.from_bytes(header[80:84], "little") * times
+    header[80:84] = count.to_bytes(4, "little")
+    with open(target, "wb") as out:
+        out.write(header)
+        for _ in range(times):
+            out.write(body)
+    return count
+
+
+def repeat_text(source, times, target):
+    """The facets of a text STL, times over, in one solid."""
+    with open(source, "rb") as f:
+        text = f.read()
+    first = text.index(b"\n") + 1
+    last = text.rindex(b"endsolid")
+    with open(target, "wb") as out:
+        out.write(text[:first])
+        for _ in range(times):
+            out.write(text[first:last])
+        out.write(text[last:])
+
+
+def long_line(target, size):
+    """A text STL with one facet and then one normal line of size bytes."""
+    facet = (b"facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+             b"endloop\nendfacet\n")
+    with open(target, "wb") as out:
+        out.write(b"solid long\n" + facet + b"facet normal")
+        piece = b" 1" * (1 << 19)
+        written = len(b"facet normal")
+        while written + len(piece) <= size:
+            out.write(piece)
+            written += len(piece)
+        out.write(b" 1" * ((size - written) // 2) + b"\nendsolid\n")
+
+
+def timed(cmd, env=None):
     start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
     return time.perf_counter() - start
 
 
@@ -76,10 +130,15 @@ def sha256(path):
     return digest.hexdigest()
 
 
+def verdict(ok):
+    return "ok" if ok else "OVER"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--record", action="store_true")
+    parser.add_argument("--quick", action="store_true")
     args = parser.parse_args()
 
     trimeld, naive = build()
@@ -87,59 +146,104 @@ def main():
     binary, bin_facets = data["bin1m.stl"]
     text, text_facets = data["txt200k.stl"]
     out = lambda name: os.path.join(DATA, name)
+    one_thread = dict(os.environ, TRIMELD_THREADS="1")
+    all_threads = {k: v for k, v in os.environ.items() if k != "TRIMELD_THREADS"}
+    one_cpu = ["taskset", "-c", "0"]
 
     cases = {
-        "naive, binary": [naive, binary, out("naive-bin.raw")],
-        "trimeld, binary": [trimeld, "-q", binary, out("trimeld-bin.raw")],
-        "trimeld, binary, 128-byte blocks": [trimeld, "-q", "--block-size", "128", binary,
-                                             out("trimeld-bin128.raw")],
-        "naive, text": [naive, text, out("naive-txt.raw")],
-        "trimeld, text": [trimeld, "-q", text, out("trimeld-txt.raw")],
+        "naive, binary": ([naive, binary, out("naive-bin.raw")], all_threads),
+        "trimeld, binary": ([trimeld, "-q", binary, out("trimeld-bin.raw")], all_threads),
+        "trimeld, binary, 128-byte blocks": ([trimeld, "-q", "--block-size", "128", binary,
+                                              out("trimeld-bin128.raw")], all_threads),
+        "trimeld, binary, one thread": ([trimeld, "-q", binary, out("trimeld-bin-1t.raw")], one_thread),
+        "trimeld, binary, one processor": (one_cpu + [trimeld, "-q", binary, out("trimeld-bin-1p.raw")],
+                                           all_threads),
+        "naive, text": ([naive, text, out("naive-txt.raw")], all_threads),
+        "trimeld, text": ([trimeld, "-q", text, out("trimeld-txt.raw")], all_threads),
+        "trimeld, text, one thread": ([trimeld, "-q", text, out("trimeld-txt-1t.raw")], one_thread),
+        "trimeld, text, one processor": (one_cpu + [trimeld, "-q", text, out("trimeld-txt-1p.raw")],
+                                         all_threads),
     }
     times = {name: [] for name in cases}
     for _ in range(args.runs):  # alternating, so that drift hits every case alike
-        for name, cmd in cases.items():
-            times[name].append(timed(cmd))
+        for name, (cmd, env) in cases.items():
+            times[name].append(timed(cmd, env))
     median = {name: statistics.median(t) for name, t in times.items()}
+    load = os.getloadavg()
 
-    print(f"medians of {args.runs} alternating runs (wall time, seconds):")
+    print(f"medians of {args.runs} alternating runs (wall time, seconds; min .. max), "
+          f"load average {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}:")
     for name, m in median.items():
-        print(f"  {name:34s} {m:8.3f}")
+        print(f"  {name:34s} {m:8.3f}   ({min(times[name]):.3f} .. {max(times[name]):.3f})")
     print()
-    print(f"{'target':44s} {'figure':>10s} {'limit':>10s}")
+    print(f"{'target':48s} {'figure':>10s} {'limit':>10s}")
     rows = [
-        ("1. binary, default blocks / naive", median["trimeld, binary"] / median["naive, binary"], 0.15),
+        ("1. binary, default blocks / naive", median["trimeld, binary"] / median["naive, binary"], 0.10),
         ("2. binary, 128-byte blocks / naive",
-         median["trimeld, binary, 128-byte blocks"] / median["naive, binary"], 0.85),
-        ("3. text / naive", median["trimeld, text"] / median["naive, text"], 0.35),
+         median["trimeld, binary, 128-byte blocks"] / median["naive, binary"], 0.60),
+        ("3. text / naive", median["trimeld, text"] / median["naive, text"], 0.22),
     ]
     for label, figure, limit in rows:
-        print(f"{label:44s} {figure:9.3f}x {limit:9.2f}x {'ok' if figure <= limit else 'OVER'}")
+        print(f"{label:48s} {figure:9.3f}x {limit:9.2f}x {verdict(figure <= limit)}")
 
-    bin_peak = peak_kib(cases["trimeld, binary"]) * 1024
-    bin_limit = 40 * bin_facets + 16 * MIB
-    text_peak = peak_kib(cases["trimeld, text"]) * 1024
-    text_limit = 72 * text_facets + 64 * MIB
-    print(f"{'4. peak memory, binary (MiB)':44s} {bin_peak / MIB:10.1f} {bin_limit / MIB:10.1f} "
-          f"{'ok' if bin_peak <= bin_limit else 'OVER'}")
-    print(f"{'   peak memory, text (MiB)':44s} {text_peak / MIB:10.1f} {text_limit / MIB:10.1f} "
-          f"{'ok' if text_peak <= text_limit else 'OVER'}")
+    if not args.quick:
+        big_binary, big_text, line_file = out("bin10m.stl"), out("txt2m.stl"), out("line100m.stl")
+        line_size = 100_000_000
+        try:
+            big_facets = repeat_binary(binary, 10, big_binary)
+            repeat_text(text, 10, big_text)
+            long_line(line_file, line_size)
+            peaks = {
+                "binary 1M": peak_kib([trimeld, "-q", binary, out("peak.raw")]) * 1024,
+                "binary 10M": peak_kib([trimeld, "-q", big_binary, out("peak.raw")]) * 1024,
+                "text 200k": peak_kib([trimeld, "-q", text, out("peak.raw")]) * 1024,
+                "text 2M": peak_kib([trimeld, "-q", big_text, out("peak.raw")]) * 1024,
+                "line": peak_kib([trimeld, "-q", line_file, out("peak.raw")]) * 1024,
+            }
+        finally:
+            for path in (big_binary, big_text, line_file, out("peak.raw")):
+                if os.path.exists(path):
+                    os.remove(path)
+        limit = 32 * MIB
+        print(f"{'4. peak memory, binary 10M facets (MiB)':48s} {peaks['binary 10M'] / MIB:10.1f} "
+              f"{limit / MIB:10.1f} {verdict(peaks['binary 10M'] <= limit)}"
+              f"   (1M: {peaks['binary 1M'] / MIB:.1f}; {big_facets} facets)")
+        print(f"{'   peak memory, text 2M facets (MiB)':48s} {peaks['text 2M'] / MIB:10.1f} "
+              f"{limit / MIB:10.1f} {verdict(peaks['text 2M'] <= limit)}"
+              f"   (200k: {peaks['text 200k'] / MIB:.1f})")
+        line_limit = 2.2 * line_size + 64 * MIB
+        print(f"{'5. peak memory, one 100 MB line (MiB)':48s} {peaks['line'] / MIB:10.1f} "
+              f"{line_limit / MIB:10.1f} {verdict(peaks['line'] <= line_limit)}")
+
+    for kind in ("binary", "text"):
+        speedup = median[f"trimeld, {kind}, one processor"] / median[f"trimeld, {kind}"]
+        label = f"6. {kind}: 1 processor / all processors"
+        print(f"{label:48s} {speedup:9.2f}x {1.6:9.2f}x {verdict(speedup >= 1.6)} (faster)")
+    for kind in ("binary", "text"):
+        ratio = median[f"trimeld, {kind}, one thread"] / median[f"trimeld, {kind}"]
+        print(f"   {kind}: one thread {median[f'trimeld, {kind}, one thread']:.3f} s, "
+              f"all threads {median[f'trimeld, {kind}']:.3f} s ({ratio:.2f}x)")
     print(f"   throughput, binary: {bin_facets / median['trimeld, binary'] / 1e6:.2f} M facets/s, "
           f"text: {os.path.getsize(text) / MIB / median['trimeld, text']:.1f} MiB/s")
 
-    sums = {name: sha256(cmd[-1]) for name, cmd in cases.items() if "trimeld" in name}
-    if sums["trimeld, binary"] != sums["trimeld, binary, 128-byte blocks"]:
-        print("5. OUTPUT DIFFERS between block sizes")
-        return 1
-    lines = "".join(f"{sums[name]}  {name}\n" for name in sorted(sums))
+    sums = {name: sha256(cmd[-1]) for name, (cmd, _) in cases.items() if "trimeld" in name}
+    for kind in ("binary", "text"):
+        variants = {name: s for name, s in sums.items() if f"trimeld, {kind}" in name}
+        if len(set(variants.values())) != 1:
+            print(f"7. OUTPUT DIFFERS between the {kind} runs: {variants}")
+            return 1
+    recorded = {name: sums[name] for name in
+                ("trimeld, binary", "trimeld, binary, 128-byte blocks", "trimeld, text")}
+    lines = "".join(f"{recorded[name]}  {name}\n" for name in sorted(recorded))
     if args.record:
         with open(CHECKSUMS, "w") as f:
             f.write(lines)
-        print("5. output checksums recorded in bench/outputs.sha256")
+        print("7. output checksums recorded in bench/outputs.sha256")
     elif os.path.exists(CHECKSUMS):
         same = open(CHECKSUMS).read() == lines
-        print("5. output byte-identical to the recorded checksums" if same else
-              "5. OUTPUT DIFFERS from bench/outputs.sha256")
+        print("7. every output byte-identical to the recorded checksums (all block sizes, "
+              "thread counts and processors)" if same else
+              "7. OUTPUT DIFFERS from bench/outputs.sha256")
         return 0 if same else 1
     return 0
 

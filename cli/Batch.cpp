@@ -3,6 +3,7 @@
 #include "app/ConvertCommand.h"
 #include "platform/Failures.h"
 #include "platform/Files.h"
+#include "platform/Processors.h"
 #include "platform/Unicode.h"
 
 #include <algorithm>
@@ -191,7 +192,7 @@ TPlan PlanJobs(const TOptions& options) {
     return plan;
 }
 
-TJobOutcome RunJob(const TJob& job, const TOptions& options) {
+TJobOutcome RunJob(const TJob& job, const TOptions& options, unsigned threads) {
     TJobOutcome outcome;
     std::string refusal = job.refusal.empty() ? Refusal(job) : job.refusal;
     if (!refusal.empty()) {
@@ -201,7 +202,7 @@ TJobOutcome RunJob(const TJob& job, const TOptions& options) {
     }
     try {
         const TRunReport report =
-            RunConversion(job.stl, job.raw, {options.blockSize, platform::CreateReplacingFile});
+            RunConversion(job.stl, job.raw, {options.blockSize, platform::CreateReplacingFile, threads});
         outcome.damaged = report.stop.stopped;
         if (report.stop.stopped && options.strict)
             outcome.status = TExitStatus::Damaged;
@@ -225,17 +226,22 @@ TExitStatus RunBatch(const std::vector<TJob>& jobs, const TOptions& options) {
     std::condition_variable finished;
     std::atomic<std::size_t> next{0};
 
+    const unsigned wanted = options.jobs != 0 ? options.jobs : platform::AvailableProcessors();
+    const std::size_t parallel = std::min<std::size_t>(std::max(wanted, 1u), count);
+    // Files converted side by side share the processors among them.
+    const unsigned threadsPerRun =
+        std::max(1u, ConversionThreads() / static_cast<unsigned>(std::max<std::size_t>(parallel, 1)));
+
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < count;) {
-            TJobOutcome outcome = RunJob(jobs[i], options);
+            TJobOutcome outcome = RunJob(jobs[i], options, threadsPerRun);
             const std::lock_guard lock(mutex);
             outcomes[i] = std::move(outcome);
             done[i] = 1;
             finished.notify_all();
         }
     };
-    const unsigned wanted = options.jobs != 0 ? options.jobs : platform::ProcessorCount();
-    const std::size_t helpers = std::min<std::size_t>(std::max(wanted, 1u), count) - 1;
+    const std::size_t helpers = parallel - 1;
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < helpers; ++t)
         threads.emplace_back(work);

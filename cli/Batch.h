@@ -31,7 +31,8 @@ struct TJobOutcome {
     bool damaged = false;
     std::vector<std::string> lines;
 };
-[[nodiscard]] TJobOutcome RunJob(const TJob& job, const TOptions& options);
+/// threads: how many threads the conversion itself uses (see ConversionThreads).
+[[nodiscard]] TJobOutcome RunJob(const TJob& job, const TOptions& options, unsigned threads);
 
 /// Converts every job, options.jobs at a time, printing each file's lines
 /// together and in the order of the operands, then a summary line when

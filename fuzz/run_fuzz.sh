@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"LoadFromStreamFuzz TokenSplitterFuzz DecimalParserFuzz NumberTextFuzz"}
+targets=${*:-"LoadFromStreamFuzz StreamConversionFuzz TokenSplitterFuzz DecimalParserFuzz NumberTextFuzz"}
 build=build-fuzz
 
 CXX=clang++-14 CC=clang-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -150,7 +150,4 @@ struct TFileKind {
 };
 [[nodiscard]] TFileKind ExamineFile(std::u16string_view fileName);
 
-/// The processors this process may run on.
-[[nodiscard]] unsigned ProcessorCount();
-
 } // namespace trimeld::platform

@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -579,15 +578,6 @@ TFileKind ExamineFile(std::u16string_view fileName) {
     if (S_ISREG(st.st_mode))
         return {TFileKind::Regular, st.st_size, 0};
     return {TFileKind::Other, -1, 0};
-}
-
-unsigned ProcessorCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
 } // namespace trimeld::platform

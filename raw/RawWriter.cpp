@@ -13,8 +13,7 @@ namespace {
 // The name up to its first NUL, as the system would see it.
 std::u16string CutAtNul(const std::u16string& name) { return name.substr(0, name.find(u'\0')); }
 
-// A triangle text is at most nine number texts, eight blanks.
-constexpr std::size_t cMAX_TRIANGLE_TEXT = 9 * cMAX_NUMBER_TEXT + 8;
+static_assert(cMAX_TRIANGLE_TEXT == 9 * cMAX_NUMBER_TEXT + 8);
 
 } // namespace
 
@@ -87,6 +86,15 @@ void TRawWriter::WritePiece(const char* bytes, std::size_t size) {
         throw NotOpenFailure();
     const std::size_t blockSize = outBuffer.size();
     while (size > 0) {
+        if (outCount == 0 && size >= blockSize) {
+            // A whole block of the piece goes out as it stands: the file
+            // receives the same block as through the buffer, without the copy.
+            if (const int error = file->Write(bytes, blockSize))
+                throw TIoError::System(TOperation::Write, fileName, error);
+            bytes += blockSize;
+            size -= blockSize;
+            continue;
+        }
         const std::size_t room = std::min(size, blockSize - outCount);
         std::memcpy(outBuffer.data() + outCount, bytes, room);
         outCount += room;
@@ -129,15 +137,42 @@ void TRawWriter::Add(const TPoint3D& p) {
     WritePiece(text, static_cast<std::size_t>(PointToStr(text, p) - text));
 }
 
+char* TRawWriter::TriangleText(char* out, const TTriangle3D& tr) const noexcept {
+    out = PointToStr(out, tr.a);
+    *out++ = ' ';
+    out = PointToStr(out, tr.b);
+    *out++ = ' ';
+    return PointToStr(out, tr.c);
+}
+
 void TRawWriter::Add(const TTriangle3D& tr) {
     char text[cMAX_TRIANGLE_TEXT];
-    char* end = PointToStr(text, tr.a);
-    *end++ = ' ';
-    end = PointToStr(end, tr.b);
-    *end++ = ' ';
-    end = PointToStr(end, tr.c);
-    WritePiece(text, static_cast<std::size_t>(end - text));
+    WritePiece(text, static_cast<std::size_t>(TriangleText(text, tr) - text));
     WritePiece(endLine.data(), endLine.size());
+}
+
+void TRawWriter::AddTriangleLines(std::string_view lines) {
+    if (!charDevice || lines.empty()) {
+        // Blocks fill the same whatever the pieces are, and a failure drops
+        // the rest of its piece, so one piece for all the lines leaves the
+        // file as Add for each would. An empty text writes nothing, as no Add.
+        if (!lines.empty())
+            WritePiece(lines.data(), lines.size());
+        return;
+    }
+    // A device gets every piece at once: each triangle text, then its line
+    // end. A triangle text holds neither CR nor LF, so the line ends find
+    // the pieces.
+    while (!lines.empty()) {
+        const std::size_t end = lines.find(endLine);
+        const std::size_t textSize = end == std::string_view::npos ? lines.size() : end;
+        WritePiece(lines.data(), textSize);
+        lines.remove_prefix(textSize);
+        if (lines.empty())
+            break;
+        WritePiece(endLine.data(), endLine.size());
+        lines.remove_prefix(endLine.size());
+    }
 }
 
 void TRawWriter::AddLabel(std::u16string_view lab) {

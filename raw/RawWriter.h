@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trimeld {
@@ -16,6 +17,9 @@ inline constexpr std::int32_t RW_IO_ERROR = 1;
 
 /// The writer's default block: the file receives whole blocks of this size.
 inline constexpr std::size_t cOUT_BUFFER_SIZE = 128;
+/// The longest triangle text: nine number texts and eight blanks.
+inline constexpr std::size_t cMAX_TRIANGLE_TEXT = 9 * 64 + 8;
+
 /// The longest RAW file name, in UTF-16 code units.
 inline constexpr std::size_t cMAX_FILE_NAME = 259;
 
@@ -60,6 +64,22 @@ public:
     void Add(const TTriangle3D& tr);
     void AddLabel(std::u16string_view lab);
     void AddEndLine();
+
+    /// Writes lines made elsewhere, each a triangle text from TriangleText
+    /// followed by LineEnd(): the file receives exactly the bytes and blocks
+    /// that Add(tr) for each of those triangles would give it, and a failure
+    /// raises the same failure with the same bytes written before it. On a
+    /// character device every triangle text and line end still goes on at
+    /// once. Throws as Add.
+    void AddTriangleLines(std::string_view lines);
+    /// Writes the triangle text of tr (no line end) into out, which has room
+    /// for cMAX_TRIANGLE_TEXT bytes, and returns its end. Reads only the
+    /// settings, so threads may call it while nobody changes them.
+    char* TriangleText(char* out, const TTriangle3D& tr) const noexcept;
+    /// The bytes of the line end that is written.
+    [[nodiscard]] std::string_view LineEnd() const noexcept { return endLine; }
+    /// Whether the file is open (created and not yet closed).
+    [[nodiscard]] bool IsOpen() const noexcept { return file != nullptr; }
 
     [[nodiscard]] std::int32_t Status() const noexcept { return fStatus; }
     [[nodiscard]] const TRawWriterSettings& Settings() const noexcept { return cfg; }

@@ -31,10 +31,12 @@ constexpr std::int64_t cEXPONENT_LIMIT = 500;
 // Scaling down by 10^5120 or more gives zero outright.
 constexpr std::int64_t cZERO_SCALE = 5120;
 
-// A number text taken apart, before any arithmetic.
-struct TDecimalText {
-    std::u16string_view wholeDigits;
-    std::u16string_view fractionDigits;
+// A number text taken apart, before any arithmetic. The text is UTF-16 or
+// single bytes of the ANSI code page: every character the grammar knows is
+// ASCII, and no byte from 0x80 up decodes to one.
+template <typename CharT> struct TDecimalText {
+    std::basic_string_view<CharT> wholeDigits;
+    std::basic_string_view<CharT> fractionDigits;
     std::int64_t exponent = 0;
     bool negative = false;
     // The digits of both parts as one integer, gathered while scanning; valid
@@ -47,51 +49,53 @@ struct TDecimalText {
 // 2^64 and so is exact in extended precision: the integer is the same value.
 constexpr std::size_t cEXACT_DIGITS = 19;
 
-bool IsDigit(char16_t ch) noexcept {
-    return ch >= u'0' && ch <= u'9';
+template <typename CharT> bool IsDigit(CharT ch) noexcept {
+    return ch >= CharT('0') && ch <= CharT('9');
 }
 
 // Takes the text apart by the grammar of TryParseDecimal; false when it does not fit.
-bool ScanDecimal(std::u16string_view text, char16_t separator, TDecimalText& number) noexcept {
+template <typename CharT>
+bool ScanDecimal(std::basic_string_view<CharT> text, CharT separator,
+                 TDecimalText<CharT>& number) noexcept {
     std::size_t pos = 0;
     // U+0000 is the end like the end of the text.
-    const auto at = [&](std::size_t index) noexcept -> char16_t {
-        return index < text.size() ? text[index] : u'\0';
+    const auto at = [&](std::size_t index) noexcept -> CharT {
+        return index < text.size() ? text[index] : CharT(0);
     };
     const auto digitsFrom = [&](std::size_t start) noexcept {
         while (IsDigit(at(pos))) {
-            number.digitValue = number.digitValue * 10 + static_cast<unsigned>(text[pos] - u'0');
+            number.digitValue = number.digitValue * 10 + static_cast<unsigned>(text[pos] - CharT('0'));
             ++pos;
         }
         number.digitCount += pos - start;
         return text.substr(start, pos - start);
     };
-    while (at(pos) == u' ')
+    while (at(pos) == CharT(' '))
         ++pos;
-    if (at(pos) == u'+' || at(pos) == u'-')
-        number.negative = text[pos++] == u'-';
+    if (at(pos) == CharT('+') || at(pos) == CharT('-'))
+        number.negative = text[pos++] == CharT('-');
     number.wholeDigits = digitsFrom(pos);
     bool separatorSeen = false;
-    if (separator != u'\0' && at(pos) == separator) {
+    if (separator != CharT(0) && at(pos) == separator) {
         separatorSeen = true;
         ++pos;
         number.fractionDigits = digitsFrom(pos);
     }
     if (number.wholeDigits.empty() && !separatorSeen)
         return false;
-    if (at(pos) == u'E' || at(pos) == u'e') {
+    if (at(pos) == CharT('E') || at(pos) == CharT('e')) {
         ++pos;
         bool negativeExponent = false;
-        if (at(pos) == u'+' || at(pos) == u'-')
-            negativeExponent = text[pos++] == u'-';
+        if (at(pos) == CharT('+') || at(pos) == CharT('-'))
+            negativeExponent = text[pos++] == CharT('-');
         std::int64_t n = 0;
         while (n < cEXPONENT_LIMIT && IsDigit(at(pos)))
-            n = n * 10 + (text[pos++] - u'0');
+            n = n * 10 + (text[pos++] - CharT('0'));
         number.exponent = negativeExponent ? -n : n;
     }
-    while (at(pos) == u' ')
+    while (at(pos) == CharT(' '))
         ++pos;
-    return at(pos) == u'\0';
+    return at(pos) == CharT(0);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -189,7 +193,8 @@ template <typename T> void Pin(T& value) noexcept {
 }
 
 // The arithmetic on a number text taken apart; call it inside a TExtendedScope.
-bool Evaluate(const TDecimalText& number, long double& value) noexcept {
+template <typename CharT>
+bool Evaluate(const TDecimalText<CharT>& number, long double& value) noexcept {
     // v := v * 10, then v := v + d, each rounded. While v is an integer below
     // 2^64 both steps are exact, so an integer accumulator gives the same
     // value until the first step that could round.
@@ -197,8 +202,8 @@ bool Evaluate(const TDecimalText& number, long double& value) noexcept {
     std::uint64_t whole = 0;
     long double v = 0;
     bool exact = true;
-    const auto take = [&](char16_t ch) noexcept {
-        const unsigned digit = static_cast<unsigned>(ch - u'0');
+    const auto take = [&](CharT ch) noexcept {
+        const unsigned digit = static_cast<unsigned>(ch - CharT('0'));
         if (exact) {
             if (whole < cMAX_WHOLE / 10 || whole <= (cMAX_WHOLE - digit) / 10) {
                 whole = whole * 10 + digit;
@@ -213,9 +218,9 @@ bool Evaluate(const TDecimalText& number, long double& value) noexcept {
     if (number.digitCount <= cEXACT_DIGITS) {
         v = static_cast<long double>(number.digitValue);
     } else {
-        for (const char16_t ch : number.wholeDigits)
+        for (const CharT ch : number.wholeDigits)
             take(ch);
-        for (const char16_t ch : number.fractionDigits)
+        for (const CharT ch : number.fractionDigits)
             take(ch);
         if (exact)
             v = static_cast<long double>(whole);
@@ -252,8 +257,10 @@ bool Evaluate(const TDecimalText& number, long double& value) noexcept {
 
 // The value and whether the text is a number, without a result record: a
 // record written field by field and read back whole stalls the processor.
-bool ParseInto(std::u16string_view text, char16_t decimalSeparator, long double& value) noexcept {
-    TDecimalText number;
+template <typename CharT>
+bool ParseInto(std::basic_string_view<CharT> text, CharT decimalSeparator,
+               long double& value) noexcept {
+    TDecimalText<CharT> number;
     if (!ScanDecimal(text, decimalSeparator, number))
         return false;
     const TExtendedScope scope;
@@ -271,11 +278,21 @@ TDecimalResult TryParseDecimal(std::u16string_view text, char16_t decimalSeparat
     return result;
 }
 
+TDecimalResult TryParseDecimal(std::string_view text, char decimalSeparator) noexcept {
+    TDecimalResult result;
+    result.valid = ParseInto(text, decimalSeparator, result.value);
+    return result;
+}
+
 long double ParseDecimal(std::u16string_view text, char16_t decimalSeparator) {
     long double value = 0;
     if (!ParseInto(text, decimalSeparator, value))
-        throw TTrimeldError(cNOT_A_NUMBER_BEGIN + std::u16string(text) + cNOT_A_NUMBER_END);
+        RaiseNotANumber(text);
     return value;
+}
+
+void RaiseNotANumber(std::u16string_view text) {
+    throw TTrimeldError(cNOT_A_NUMBER_BEGIN + std::u16string(text) + cNOT_A_NUMBER_END);
 }
 
 float StoreSingle(long double value) {

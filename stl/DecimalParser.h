@@ -33,9 +33,16 @@ struct TDecimalResult {
 [[nodiscard]] TDecimalResult TryParseDecimal(std::u16string_view text,
                                              char16_t decimalSeparator) noexcept;
 
+/// The same over single bytes of the ANSI code page, which decodes every
+/// character of the grammar to itself and no other byte to one of them: the
+/// bytes of a text give exactly the result of its decoded characters.
+[[nodiscard]] TDecimalResult TryParseDecimal(std::string_view text, char decimalSeparator) noexcept;
+
 /// TryParseDecimal for a text that must be a number. Throws TTrimeldError
 /// "'%s' is not a valid floating point value" with the text in place of %s.
 [[nodiscard]] long double ParseDecimal(std::u16string_view text, char16_t decimalSeparator);
+/// Throws the failure of ParseDecimal for text.
+[[noreturn]] void RaiseNotANumber(std::u16string_view text);
 
 /// The value rounded to the nearest single, ties to even. Throws TFloatError
 /// "Floating point overflow" when a finite value rounds beyond the largest

@@ -24,18 +24,8 @@ constexpr char16_t cLF = u'\n';
 constexpr char16_t cCOMMA = u',';
 constexpr char16_t cQUOTE = u'"';
 
-bool IsTrimmed(char16_t ch) noexcept {
-    return ch <= u' ';
-}
-
 bool IsBlank(char16_t ch) noexcept {
     return ch >= 1 && ch <= u' ';
-}
-
-// No character below U+0300 is a non-spacing mark, so ordinary text never
-// reaches ICU.
-bool IsNonSpacingMark(char16_t ch) noexcept {
-    return ch >= 0x0300 && u_charType(ch) == U_NON_SPACING_MARK;
 }
 
 char16_t UpperAscii(char16_t ch) noexcept {
@@ -102,16 +92,6 @@ void TLineList::Append(std::u16string_view text) {
         items.emplace_back(text);
     }
     ++count;
-}
-
-std::u16string_view TrimBlanks(std::u16string_view text) noexcept {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsTrimmed(text[first]))
-        ++first;
-    while (last > first && IsTrimmed(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
 }
 
 std::u16string UpperCaseAscii(std::u16string_view text) {
@@ -305,7 +285,7 @@ void TTextDecoder::DecodeUtf8(std::string_view bytes, std::u16string& text) {
     }
 }
 
-std::u16string& TLineSplitter::Input() {
+template <typename CharT> std::basic_string<CharT>& TBasicLineSplitter<CharT>::Input() {
     text.erase(0, pos);
     scanned -= pos;
     pos = 0;
@@ -314,8 +294,9 @@ std::u16string& TLineSplitter::Input() {
 
 namespace {
 
-bool IsBreak(char16_t ch) noexcept {
-    return ch <= cCR && (ch == cCR || ch == cLF || ch == 0);
+template <typename CharT> bool IsBreak(CharT ch) noexcept {
+    const auto code = static_cast<std::make_unsigned_t<CharT>>(ch);
+    return code <= cCR && (code == cCR || code == cLF || code == 0);
 }
 
 // The index of the first CR, LF or U+0000 in data[from, size), or size. Lines
@@ -343,9 +324,33 @@ std::size_t FindBreak(const char16_t* data, std::size_t from, std::size_t size) 
     return size;
 }
 
+// The same over bytes, sixteen at a time.
+std::size_t FindBreak(const char* data, std::size_t from, std::size_t size) noexcept {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i thirteen = _mm_set1_epi8(static_cast<char>(cCR));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const int low = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(chars, thirteen), zero));
+        if (low == 0)
+            continue;
+        for (std::size_t j = i; j < i + 16; ++j)
+            if (IsBreak(data[j]))
+                return j;
+    }
+#endif
+    for (; i < size; ++i)
+        if (IsBreak(data[i]))
+            return i;
+    return size;
+}
+
 } // namespace
 
-TLineSplitter::TStep TLineSplitter::Next(std::u16string_view& line) {
+template <typename CharT>
+typename TBasicLineSplitter<CharT>::TStep
+TBasicLineSplitter<CharT>::Next(std::basic_string_view<CharT>& line) {
     if (ended)
         return TStep::End;
     if (afterCr) {
@@ -356,11 +361,11 @@ TLineSplitter::TStep TLineSplitter::Next(std::u16string_view& line) {
             ended = true;
             return TStep::End;
         }
-        if (text[pos] == cLF)
+        if (text[pos] == CharT(cLF))
             scanned = ++pos;
         afterCr = false;
     }
-    const char16_t* const data = text.data();
+    const CharT* const data = text.data();
     std::size_t end = FindBreak(data, scanned, text.size());
     if (end == text.size()) {
         scanned = end;
@@ -369,20 +374,39 @@ TLineSplitter::TStep TLineSplitter::Next(std::u16string_view& line) {
         ended = true;
         if (pos == end)
             return TStep::End; // a break at the very end opens no further line
-        line = std::u16string_view(data + pos, end - pos);
+        line = std::basic_string_view<CharT>(data + pos, end - pos);
         pos = end;
         return TStep::Line;
     }
-    line = std::u16string_view(data + pos, end - pos);
-    const char16_t breakChar = data[end];
+    line = std::basic_string_view<CharT>(data + pos, end - pos);
+    const CharT breakChar = data[end];
     pos = scanned = end + 1;
     if (breakChar == 0) {
         // U+0000 ends the text; the characters before it on its line are its last line.
         ended = true;
         return line.empty() ? TStep::End : TStep::Line;
     }
-    afterCr = breakChar == cCR;
+    afterCr = breakChar == CharT(cCR);
     return TStep::Line;
+}
+
+template class TBasicLineSplitter<char16_t>;
+template class TBasicLineSplitter<char>;
+
+std::ptrdiff_t TReplayStream::Read(void* buffer, std::size_t count) {
+    if (next == size)
+        return inner.Read(buffer, count);
+    const std::size_t n = std::min(count, size - next);
+    std::memcpy(buffer, bytes + next, n);
+    next += n;
+    return static_cast<std::ptrdiff_t>(n);
+}
+
+bool TReplayStream::Seek(std::int64_t position) {
+    if (!inner.Seek(position))
+        return false;
+    next = size;
+    return true;
 }
 
 } // namespace detail
@@ -482,5 +506,174 @@ void TLineReader::SkipRest() {
     while (!streamEnded)
         streamEnded = ReadChunk() == 0;
 }
+
+TAnsiLineReader::TAnsiLineReader(platform::TStream& aStream, std::string_view taken,
+                                 std::size_t chunkSize)
+    : stream(aStream), chunkSize(std::max<std::size_t>(chunkSize, 1)) {
+    splitter.Input().assign(taken);
+}
+
+bool TAnsiLineReader::Next(std::string_view& line) {
+    for (;;) {
+        switch (splitter.Next(line)) {
+        case detail::TBasicLineSplitter<char>::TStep::Line:
+            ++lineNumber;
+            return true;
+        case detail::TBasicLineSplitter<char>::TStep::End:
+            return false;
+        case detail::TBasicLineSplitter<char>::TStep::NeedMore: {
+            // The piece is read straight into the splitter's buffer.
+            std::string& buffer = splitter.Input();
+            const std::size_t before = buffer.size();
+            buffer.resize(before + chunkSize);
+            const std::ptrdiff_t got = stream.Read(buffer.data() + before, chunkSize);
+            buffer.resize(before + static_cast<std::size_t>(std::max<std::ptrdiff_t>(got, 0)));
+            if (got < 0)
+                RaiseReadError(got);
+            streamEnded = got == 0;
+            if (streamEnded)
+                splitter.Finish();
+            break;
+        }
+        }
+    }
+}
+
+void TAnsiLineReader::SkipRest() {
+    std::vector<char> scratch;
+    while (!streamEnded) {
+        scratch.resize(chunkSize);
+        const std::ptrdiff_t got = stream.Read(scratch.data(), scratch.size());
+        if (got < 0)
+            RaiseReadError(got);
+        streamEnded = got == 0;
+    }
+}
+
+// No character below U+0300 is a non-spacing mark, so ordinary text never
+// reaches ICU.
+bool IsNonSpacingMark(char16_t ch) noexcept {
+    return ch >= 0x0300 && u_charType(ch) == U_NON_SPACING_MARK;
+}
+
+namespace {
+
+// What the token splitter sees in a character.
+enum : unsigned char { cCLASS_BLANK = 1, cCLASS_MARK = 2, cCLASS_STOP = 4 };
+
+// For a byte: what the code page makes of it, looked up once.
+const std::array<unsigned char, 256> cBYTE_CLASSES = [] {
+    std::array<unsigned char, 256> table{};
+    for (std::size_t b = 0; b < table.size(); ++b) {
+        const char16_t ch = platform::DecodeAnsiByte(static_cast<unsigned char>(b));
+        if (ch >= 1 && ch <= u' ')
+            table[b] |= cCLASS_BLANK;
+        if (IsNonSpacingMark(ch))
+            table[b] |= cCLASS_MARK;
+        // Where a field without quotes ends: a blank, a comma, U+0000.
+        if (ch <= u' ' || ch == cCOMMA)
+            table[b] |= cCLASS_STOP;
+    }
+    return table;
+}();
+
+unsigned char CharClass(char byte) noexcept {
+    return cBYTE_CLASSES[static_cast<unsigned char>(byte)];
+}
+
+unsigned char CharClass(char16_t ch) noexcept {
+    if (ch <= u' ')
+        return ch == 0 ? cCLASS_STOP : cCLASS_BLANK | cCLASS_STOP;
+    if (ch == cCOMMA)
+        return cCLASS_STOP;
+    return IsNonSpacingMark(ch) ? cCLASS_MARK : 0;
+}
+
+} // namespace
+
+bool IsNonSpacingMark(char byte) noexcept {
+    return (CharClass(byte) & cCLASS_MARK) != 0;
+}
+
+template <typename CharT>
+bool TFieldViews<CharT>::Append(std::basic_string_view<CharT> field, std::size_t limit) noexcept {
+    if (count == limit) {
+        more = true;
+        return false;
+    }
+    views[count++] = field;
+    return true;
+}
+
+// The token splitter of SplitFields, step for step; see there.
+template <typename CharT>
+void TFieldViews<CharT>::Split(std::basic_string_view<CharT> text, std::size_t limit) {
+    count = 0;
+    more = false;
+    limit = std::min(limit, cMAX_FIELDS);
+    const CharT quote = CharT(cQUOTE);
+    const CharT comma = CharT(cCOMMA);
+    std::size_t pos = 0;
+    const auto atEnd = [&]() noexcept { return pos >= text.size() || text[pos] == CharT(0); };
+    const auto isBlank = [](CharT ch) noexcept { return (CharClass(ch) & cCLASS_BLANK) != 0; };
+    const auto passSeparator = [&]() noexcept {
+        ++pos;
+        while (pos < text.size() && (CharClass(text[pos]) & cCLASS_MARK) != 0)
+            ++pos;
+    };
+    const auto skipBlanks = [&]() noexcept {
+        while (!atEnd() && isBlank(text[pos]))
+            passSeparator();
+    };
+    skipBlanks();
+    while (!atEnd()) {
+        if (text[pos] == quote) {
+            const std::size_t start = ++pos;
+            bool doubled = false;
+            std::size_t end = start;
+            while (!atEnd()) {
+                if (text[pos] == quote) {
+                    if (pos + 1 >= text.size() || text[pos + 1] != quote)
+                        break;
+                    doubled = true;
+                    ++pos; // a doubled quote stands for one
+                }
+                ++pos;
+            }
+            end = pos;
+            if (!atEnd())
+                ++pos; // the closing quote
+            std::basic_string_view<CharT> content = text.substr(start, end - start);
+            if (doubled && count < limit) {
+                std::basic_string<CharT>& copy = unquoted[count];
+                copy.clear();
+                for (std::size_t i = 0; i < content.size(); ++i) {
+                    copy += content[i];
+                    if (content[i] == quote)
+                        ++i;
+                }
+                content = copy;
+            }
+            if (!Append(content, limit))
+                return;
+        } else {
+            const std::size_t start = pos;
+            while (pos < text.size() && (CharClass(text[pos]) & cCLASS_STOP) == 0)
+                ++pos;
+            if (!Append(text.substr(start, pos - start), limit))
+                return;
+        }
+        skipBlanks();
+        if (!atEnd() && text[pos] == comma) {
+            passSeparator();
+            if (atEnd() && !Append({}, limit))
+                return;
+            skipBlanks();
+        }
+    }
+}
+
+template class TFieldViews<char16_t>;
+template class TFieldViews<char>;
 
 } // namespace trimeld

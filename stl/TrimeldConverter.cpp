@@ -58,8 +58,8 @@ std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size
     return done;
 }
 
-// Reads the rest of a stream: a file by moving to its end, anything else by
-// reading what is left.
+} // namespace
+
 void SkipToEnd(platform::TStream& aStream) {
     if (aStream.CanSeek()) {
         const std::int64_t size = aStream.Size();
@@ -71,40 +71,7 @@ void SkipToEnd(platform::TStream& aStream) {
     }
 }
 
-// The stream as it was before the kind test took its first bytes: they are
-// served again first and reading goes on from there, so that nothing has to
-// seek back and a pipe reads exactly like a file with the same bytes.
-class TReplayStream final : public platform::TStream {
-public:
-    TReplayStream(platform::TStream& source, const unsigned char* taken, std::size_t count)
-        : inner(source), bytes(taken), size(count) {}
-
-    std::ptrdiff_t Read(void* buffer, std::size_t count) override {
-        if (next == size)
-            return inner.Read(buffer, count);
-        const std::size_t n = std::min(count, size - next);
-        std::memcpy(buffer, bytes + next, n);
-        next += n;
-        return static_cast<std::ptrdiff_t>(n);
-    }
-    std::int64_t Position() const override {
-        return inner.Position() - static_cast<std::int64_t>(size - next);
-    }
-    bool Seek(std::int64_t position) override {
-        if (!inner.Seek(position))
-            return false;
-        next = size;
-        return true;
-    }
-    bool CanSeek() const override { return inner.CanSeek(); }
-    std::int64_t Size() const override { return inner.Size(); }
-
-private:
-    platform::TStream& inner;
-    const unsigned char* bytes;
-    std::size_t size;
-    std::size_t next = 0;
-};
+namespace {
 
 class TConverterSink final : public TFacetSink {
 public:
@@ -194,44 +161,24 @@ void TTrimeldConverter::LoadFromFile(const std::u16string& aFileName) {
 }
 
 void TTrimeldConverter::LoadFromStream(platform::TStream& aStream) {
-    lastKind = TStlKind::None;
-    lastStop = {};
-    lastFacts = {};
-    unsigned char header[cFULL_HEADER_LEN] = {};
-    const std::size_t taken = ReadFully(aStream, header, sizeof header);
-    lastKind = detail::JudgeKind(header);
-    TReplayStream stream(aStream, header, taken);
-
-    std::int64_t line = 0;
-    const std::int32_t countBefore = GetTrCount();
-    try {
-        if (lastKind == TStlKind::Text) {
-            TConverterSink sink(*this);
-            lastFacts.contentAfterEnd = ReadTextStl(stream, sink, line);
-        } else {
-            ReadBinary(stream);
-        }
-    } catch (const TIoError&) {
-        throw; // the system failed, not the content
-    } catch (const TTrimeldError& failure) {
-        // Damaged content: reading stops, and the triangles read so far stay.
-        const std::int64_t facet = GetTrCount() - countBefore + 1; // the one that failed
-        lastStop = {true, failure.Message(), lastKind == TStlKind::Binary ? facet : line};
-    }
-    if (lastKind == TStlKind::Text)
-        SkipToEnd(aStream);
+    TConverterSink sink(*this);
+    ReadStlStream(aStream, sink, nullptr, lastKind, lastStop, lastFacts);
 }
 
-void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
+namespace {
+
+// Passes every complete binary facet on; delivered counts those the sink took.
+void ReadBinary(platform::TStream& aStream, TFacetSink& sink, std::int64_t& delivered,
+                TReadFacts& facts) {
     // The count is whatever the header claims (a text file judged binary can
     // claim hundreds of millions), so nothing is reserved from it: the list
     // grows in chunks and reading stops at the first incomplete facet.
     unsigned char header[cBINARY_HEADER_LEN] = {};
-    lastFacts.binaryHeaderBytes = static_cast<std::int64_t>(ReadFully(aStream, header, sizeof header));
+    facts.binaryHeaderBytes = static_cast<std::int64_t>(ReadFully(aStream, header, sizeof header));
     const auto facetCount = static_cast<std::int32_t>(
         std::uint32_t{header[80]} | std::uint32_t{header[81]} << 8 |
         std::uint32_t{header[82]} << 16 | std::uint32_t{header[83]} << 24);
-    lastFacts.facetCount = facetCount;
+    facts.facetCount = facetCount;
 
     std::vector<unsigned char> buffer(cFACETS_PER_READ * cFACET_RECORD_LEN);
     std::int64_t left = std::max<std::int32_t>(facetCount, 0);
@@ -244,9 +191,9 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
         const std::size_t complete = got / cFACET_RECORD_LEN;
         for (std::size_t i = 0; i < complete; ++i) {
             const unsigned char* record = buffer.data() + i * cFACET_RECORD_LEN;
-            Orient({LittleEndianPoint(record), LittleEndianPoint(record + 12),
-                    LittleEndianPoint(record + 24), LittleEndianPoint(record + 36)});
-            AddTriangle();
+            sink.AddFacet({LittleEndianPoint(record), LittleEndianPoint(record + 12),
+                           LittleEndianPoint(record + 24), LittleEndianPoint(record + 36)});
+            ++delivered;
         }
         RaiseIfFailed(error);
         if (complete < wanted)
@@ -255,13 +202,48 @@ void TTrimeldConverter::ReadBinary(platform::TStream& aStream) {
     }
 }
 
-void TTrimeldConverter::Orient(const TSTLFace& face) {
+} // namespace
+
+void ReadStlStream(platform::TStream& aStream, TFacetSink& facets, TTextFacetSink* textFields,
+                   TStlKind& kind, TReadStop& stop, TReadFacts& facts) {
+    kind = TStlKind::None;
+    stop = {};
+    facts = {};
+    unsigned char header[cFULL_HEADER_LEN] = {};
+    const std::size_t taken = ReadFully(aStream, header, sizeof header);
+    kind = detail::JudgeKind(header);
+    detail::TReplayStream stream(aStream, reinterpret_cast<const char*>(header), taken);
+
+    std::int64_t line = 0;
+    std::int64_t delivered = 0;
+    try {
+        if (kind == TStlKind::Text) {
+            facts.contentAfterEnd = textFields != nullptr
+                                        ? ReadTextStlDeferred(stream, *textFields, line)
+                                        : ReadTextStl(stream, facets, line);
+        } else {
+            ReadBinary(stream, facets, delivered, facts);
+        }
+    } catch (const TStopReading&) {
+        // The receiver has all it wants; what follows is not looked at.
+    } catch (const TIoError&) {
+        throw; // the system failed, not the content
+    } catch (const TTrimeldError& failure) {
+        // Damaged content: reading stops, and the facets passed on so far stay.
+        stop = {true, failure.Message(), kind == TStlKind::Binary ? delivered + 1 : line};
+    }
+    if (kind == TStlKind::Text)
+        SkipToEnd(aStream);
+}
+
+TTriangle3D OrientFacet(const TSTLFace& face) {
     const TPoint3D n = CalcPlaneNormal(face.v1, face.v2, face.v3);
     if (detail::Greater(VectorDotProduct(n, face.normal), 0.0L))
-        tr = {face.v1, face.v2, face.v3};
-    else
-        tr = {face.v3, face.v2, face.v1};
+        return {face.v1, face.v2, face.v3};
+    return {face.v3, face.v2, face.v1};
 }
+
+void TTrimeldConverter::Orient(const TSTLFace& face) { tr = OrientFacet(face); }
 
 void TTrimeldConverter::AddTriangle() { trList.Add(tr); }
 

@@ -52,6 +52,40 @@ struct TReadFacts {
     bool contentAfterEnd = false;       ///< a text has non-blank lines after ENDSOLID
 };
 
+/// Receives facets as they are read, in reading order.
+class TFacetSink {
+public:
+    virtual ~TFacetSink() = default;
+    virtual void AddFacet(const TSTLFace& face) = 0;
+};
+
+class TTextFacetSink;
+
+/// Thrown by a receiver of facets to end reading early without a report,
+/// as if the data had ended there. Not a failure.
+struct TStopReading {};
+
+/// Reads one STL stream as LoadFromStream does, without orienting and
+/// without a list: binary facets and text facets go to facets as read, or
+/// text facets to textFields (numbers unparsed) when it is given. kind and
+/// stop say what was read and where and why reading stopped (the 1-based
+/// facet number for binary, the line for text); damage raised by a
+/// receiver stops reading like damage of the content. Throws TIoError when a
+/// read fails, std::bad_alloc, and what a receiver throws that is no
+/// TTrimeldError; TStopReading from a receiver just ends reading. Text
+/// reading leaves the stream at its end.
+void ReadStlStream(platform::TStream& aStream, TFacetSink& facets, TTextFacetSink* textFields,
+                   TStlKind& kind, TReadStop& stop, TReadFacts& facts);
+
+/// Moves to the end of the stream: a stream that can seek by seeking, any
+/// other by reading what is left. Throws TIoError when a read fails.
+void SkipToEnd(platform::TStream& aStream);
+
+/// The orientation rule: the corners of face in stored order when their
+/// right-hand normal agrees with the stored one, reversed otherwise. Throws
+/// TFloatError.
+[[nodiscard]] TTriangle3D OrientFacet(const TSTLFace& face);
+
 /// The triangles read, in reading order. Stored in fixed-size chunks so that
 /// growing never copies what was read and never needs twice the memory.
 class TTriangleList {
@@ -120,7 +154,6 @@ public:
 
 private:
     void InitObj();
-    void ReadBinary(platform::TStream& aStream);
 
     std::unique_ptr<TRawWriter> writer;
     TTriangle3D tr{};

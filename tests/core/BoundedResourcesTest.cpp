@@ -7,6 +7,8 @@
 #include "stl/TrimeldConverter.h"
 
 #include "TestSupport.h"
+#include "app/ConversionPipeline.h"
+#include "raw/RawWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +106,36 @@ void ExpectReadWithin(TGeneratedStream& stream, std::int32_t triangles, std::int
         ::testing::ExitedWithCode(0), "");
 }
 
+// The streamed run on the stream with threads: exits 0 when the triangle
+// count is as expected and the peak memory within the limit.
+void ExpectStreamedWithin(TGeneratedStream& stream, unsigned threads, std::int64_t triangles,
+                          std::int64_t limit) {
+    struct TDiscard final : platform::TOutputFile {
+        int Write(const char*, std::size_t) override { return 0; }
+        int Close() override { return 0; }
+        bool IsCharDevice() const override { return false; }
+    };
+    EXPECT_EXIT(
+        {
+            TRawWriter writer(u"x.raw", 65536, [](std::u16string_view) -> platform::TCreateResult {
+                return {std::make_unique<TDiscard>(), 0};
+            });
+            const TStreamReport report = StreamConversion(stream, writer, threads);
+            if (report.triangleCount != triangles) {
+                std::fprintf(stderr, "wrote %lld triangles\n",
+                             static_cast<long long>(report.triangleCount));
+                std::exit(1);
+            }
+            if (cMEASURES_MEMORY && PeakBytes() > limit) {
+                std::fprintf(stderr, "peak %lld MiB\n", static_cast<long long>(PeakBytes() / cMIB));
+                std::exit(2);
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+
 // Facets cost 72 bytes each at most, plus a fixed allowance, whatever the
 // text. The program and the reader's buffers take about 4 MiB; the allowance
 // is well below the floods of tens of MiB, so that a reader holding one fails.
@@ -143,6 +175,30 @@ TEST(BoundedResources, EndlessLineCostsASmallMultipleOfItsLength) {
     TGeneratedStream stream("solid x\n" + cFACET, "vertex 1 2 3 ", cLINE, "");
     // Decoded to UTF-16 the line takes twice its bytes; allow for growth.
     ExpectReadWithin(stream, 1, 5 * cLINE + cTEXT_BASE);
+}
+
+// Streamed, memory does not grow with the count of facets: a few
+// megabytes for the ring of batches, whatever the file.
+TEST(BoundedResources, StreamedRunStaysWithinAFixedWindow) {
+    const TSTLFace face{{0, 0, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    constexpr std::int64_t cFACETS = 1'000'000; // a list of them would take 36 MB
+    const std::string record = test::StlBytes({face}).substr(84);
+    const std::string header = test::StlBytes({}, static_cast<std::int32_t>(cFACETS));
+    for (const unsigned threads : {1u, 2u, 8u}) {
+        SCOPED_TRACE(threads);
+        TGeneratedStream binary(header, record, cFACETS * 50, "");
+        ExpectStreamedWithin(binary, threads, cFACETS, 32 * cMIB);
+        TGeneratedStream text("solid x\n", cFACET, 1'000'000 * static_cast<std::int64_t>(cFACET.size()),
+                              "endsolid x\n");
+        ExpectStreamedWithin(text, threads, 1'000'000, 32 * cMIB);
+    }
+}
+
+TEST(BoundedResources, StreamedEndlessLineCostsAboutTwiceItsLength) {
+    for (const unsigned threads : {1u, 2u}) {
+        TGeneratedStream stream("solid x\n" + cFACET + "facet normal", " 1", cLINE, "\nendsolid\n");
+        ExpectStreamedWithin(stream, threads, 1, cLINE * 11 / 5 + cTEXT_BASE);
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,35 @@ TTexts Entries(const TLineList& list) {
     return entries;
 }
 
+// The views kept by TFieldViews under each limit: the first fields of the
+// splitter's list, and More() exactly when there were further ones.
+template <typename CharT>
+void ExpectViewsAgree(std::basic_string_view<CharT> text, const TTexts& expected) {
+    TFieldViews<CharT> views;
+    for (std::size_t limit = 0; limit <= TFieldViews<CharT>::cMAX_FIELDS; ++limit) {
+        views.Split(text, limit);
+        ASSERT_EQ(views.Count(), std::min(limit, expected.size())) << "limit " << limit;
+        EXPECT_EQ(views.More(), expected.size() > limit) << "limit " << limit;
+        for (std::size_t i = 0; i < views.Count(); ++i) {
+            if constexpr (sizeof(CharT) == 1)
+                EXPECT_EQ(platform::DecodeAnsi(views[i]), expected[i]);
+            else
+                EXPECT_EQ(views[i], expected[i]);
+        }
+    }
+}
+
+// The fields by SplitFields, checked against the views over the same text
+// and, where the code page has every character, over its bytes.
 TTexts Fields(std::u16string_view text) {
     TFieldList fields;
     SplitFields(text, fields);
-    return Entries(fields);
+    const TTexts entries = Entries(fields);
+    ExpectViewsAgree(text, entries);
+    const std::string bytes = platform::EncodeAnsi(text);
+    if (platform::DecodeAnsi(bytes) == text)
+        ExpectViewsAgree(std::string_view(bytes), entries);
+    return entries;
 }
 
 TTexts ReadLines(const std::string& bytes, std::size_t chunkSize) {
