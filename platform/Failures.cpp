@@ -57,8 +57,9 @@ std::u16string IoCodeText(std::int32_t code, std::u16string_view fileName) {
     }
 }
 
-TIoError::TIoError(std::int32_t ioCode, bool isSystem, std::u16string text, TFailureDetail detail)
-    : TTrimeldError(std::move(text), std::move(detail)), code(ioCode), fromSystem(isSystem) {}
+TIoError::TIoError(std::int32_t ioCode, bool isSystem, std::u16string text,
+                   TFailureDetail failureDetail)
+    : TTrimeldError(std::move(text), std::move(failureDetail)), code(ioCode), fromSystem(isSystem) {}
 
 TIoError TIoError::InvalidName(std::u16string_view fileName) {
     return {cIO_INVALID_NAME, false, IoCodeText(cIO_INVALID_NAME, fileName),

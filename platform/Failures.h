@@ -71,7 +71,7 @@ public:
     [[nodiscard]] bool FromSystem() const noexcept { return fromSystem; }
 
 private:
-    TIoError(std::int32_t code, bool fromSystem, std::u16string message, TFailureDetail detail);
+    TIoError(std::int32_t ioCode, bool isSystem, std::u16string text, TFailureDetail failureDetail);
     std::int32_t code;
     bool fromSystem;
 };

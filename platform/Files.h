@@ -63,7 +63,7 @@ public:
     std::int64_t Size() const override;
 
 private:
-    TFileStream(int fd, bool seekable) : fd(fd), seekable(seekable) {}
+    TFileStream(int descriptor, bool canSeek) : fd(descriptor), seekable(canSeek) {}
     int fd;
     bool seekable;
     std::int64_t pos = 0;

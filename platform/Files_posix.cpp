@@ -84,8 +84,8 @@ int WriteAll(int fd, const char* bytes, std::size_t size) {
 
 class TPosixOutputFile final : public TOutputFile {
 public:
-    TPosixOutputFile(int fd, bool owned, bool charDevice)
-        : fd(fd), owned(owned), charDevice(charDevice) {}
+    TPosixOutputFile(int descriptor, bool ownsIt, bool isCharDevice)
+        : fd(descriptor), owned(ownsIt), charDevice(isCharDevice) {}
     ~TPosixOutputFile() override { Close(); }
     TPosixOutputFile(const TPosixOutputFile&) = delete;
     TPosixOutputFile& operator=(const TPosixOutputFile&) = delete;
@@ -223,8 +223,9 @@ mode_t CurrentUmask() {
 // its name in a slot for the signal handler.
 class TReplacingFile final : public TOutputFile {
 public:
-    TReplacingFile(int fd, std::string target, std::string tempPath, int slot)
-        : fd(fd), target(std::move(target)), tempPath(std::move(tempPath)), slot(slot) {}
+    TReplacingFile(int descriptor, std::string targetPath, std::string temporaryPath, int tempSlot)
+        : fd(descriptor), target(std::move(targetPath)), tempPath(std::move(temporaryPath)),
+          slot(tempSlot) {}
     ~TReplacingFile() override {
         Discard();
         Close();

@@ -18,8 +18,8 @@ static_assert(cMAX_TRIANGLE_TEXT == 9 * cMAX_NUMBER_TEXT + 8);
 } // namespace
 
 TRawWriter::TRawWriter(const std::u16string& strFileName, std::size_t blockSize,
-                       platform::TOutputOpener opener)
-    : opener(std::move(opener)), outBuffer(std::max<std::size_t>(blockSize, 1)) {
+                       platform::TOutputOpener fileOpener)
+    : opener(std::move(fileOpener)), outBuffer(std::max<std::size_t>(blockSize, 1)) {
     SetUpDefSettings();
     endLine = platform::EncodeAnsi(cfg.LineEnd);
     decimalSeparator = platform::EncodeAnsiChar(cfg.DecimalPoint);

@@ -39,7 +39,7 @@ public:
     /// created leaves Status() == RW_IO_ERROR; nothing is raised for it.
     /// Throws TIoError (code 3) for a name longer than 259 code units.
     explicit TRawWriter(const std::u16string& strFileName, std::size_t blockSize = cOUT_BUFFER_SIZE,
-                        platform::TOutputOpener opener = platform::CreateOutputFile);
+                        platform::TOutputOpener fileOpener = platform::CreateOutputFile);
     /// Closes the file as Close does; never throws.
     virtual ~TRawWriter();
     TRawWriter(const TRawWriter&) = delete;

@@ -508,8 +508,8 @@ void TLineReader::SkipRest() {
 }
 
 TAnsiLineReader::TAnsiLineReader(platform::TStream& aStream, std::string_view taken,
-                                 std::size_t chunkSize)
-    : stream(aStream), chunkSize(std::max<std::size_t>(chunkSize, 1)) {
+                                 std::size_t readSize)
+    : stream(aStream), chunkSize(std::max<std::size_t>(readSize, 1)) {
     splitter.Input().assign(taken);
 }
 

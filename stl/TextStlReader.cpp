@@ -83,7 +83,7 @@ public:
 private:
     TFacetSink* sink = nullptr;
     TTextFacetSink* deferred = nullptr;
-    // Not cleared between facets, as the binary reader's scratch facet.
+    // Filled line by line; a facet that fails part-way is never passed on.
     TSTLFace face{};
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Files.h"
-#include "stl/TrimeldConverter.h"
+#include "stl/StlFormat.h"
 
 #include <cstdint>
 #include <string_view>

@@ -75,7 +75,7 @@ namespace {
 
 class TConverterSink final : public TFacetSink {
 public:
-    explicit TConverterSink(TTrimeldConverter& converter) : converter(converter) {}
+    explicit TConverterSink(TTrimeldConverter& owner) : converter(owner) {}
     void AddFacet(const TSTLFace& face) override {
         converter.Orient(face);
         converter.AddTriangle();

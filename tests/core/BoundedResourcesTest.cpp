@@ -27,9 +27,10 @@ constexpr std::int64_t cMIB = 1024 * 1024;
 // it is read, so that gigabytes cost no memory in the test itself.
 class TGeneratedStream final : public platform::TStream {
 public:
-    TGeneratedStream(std::string head, std::string filler, std::int64_t fillSize, std::string tail)
-        : head(std::move(head)), filler(std::move(filler)), fillSize(fillSize),
-          tail(std::move(tail)) {}
+    TGeneratedStream(std::string first, std::string repeated, std::int64_t repeatedSize,
+                     std::string last)
+        : head(std::move(first)), filler(std::move(repeated)), fillSize(repeatedSize),
+          tail(std::move(last)) {}
     std::ptrdiff_t Read(void* buffer, std::size_t size) override {
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;

@@ -44,7 +44,7 @@ struct TFakeDisk {
 
     class TFakeFile final : public platform::TOutputFile {
     public:
-        explicit TFakeFile(TFakeDisk& disk) : disk(disk) {}
+        explicit TFakeFile(TFakeDisk& owner) : disk(owner) {}
         int Write(const char* bytes, std::size_t size) override {
             if (disk.calls++ == disk.failAt)
                 return disk.failError;
