@@ -60,8 +60,8 @@ struct TTextPoint {
 // finish the ones beside it.
 struct alignas(64) TBatch {
     // Filled by the reader.
-    std::vector<TSTLFace> faces; // binary facets; text facets once parsed
-    std::vector<TTextPoint> points; // text: four per facet, then those of a facet cut short
+    std::vector<TSTLFace> faces;        // binary facets; text facets once parsed
+    std::vector<TTextPoint> points;     // text: four per facet, then those of a facet cut short
     std::vector<std::int64_t> endLines; // text: the ENDLOOP line of each facet
     std::string lineBytes;
     std::int64_t firstFacet = 1; // binary: the number of the first facet, from 1
@@ -71,7 +71,7 @@ struct alignas(64) TBatch {
     std::size_t good = 0; // facets before the first that stops reading
     bool stopped = false;
     TReadStop stop;
-    std::exception_ptr failure; // a failure of the system while working on it
+    std::exception_ptr failure;    // a failure of the system while working on it
     std::unique_ptr<char[]> lines; // room for a line of every facet
     std::size_t linesSize = 0;
 
@@ -303,8 +303,9 @@ private:
                     tr = OrientFacet(batch.faces[i]);
                 } catch (const TTrimeldError& failure) {
                     keep(i);
-                    Stop(batch, failure, batch.text ? batch.endLines[i]
-                                                    : batch.firstFacet + static_cast<std::int64_t>(i));
+                    Stop(batch, failure,
+                         batch.text ? batch.endLines[i]
+                                    : batch.firstFacet + static_cast<std::int64_t>(i));
                     return;
                 }
                 if (format) {
@@ -341,8 +342,8 @@ private:
             return true;
         }
         try {
-            value = DecodePointLine(std::string_view(batch.lineBytes).substr(point.offset, point.size),
-                                    point.normal);
+            value = DecodePointLine(
+                std::string_view(batch.lineBytes).substr(point.offset, point.size), point.normal);
         } catch (const TTrimeldError& failure) {
             Stop(batch, failure, point.line);
             return false;
@@ -456,13 +457,13 @@ private:
     std::condition_variable workReady;  // a batch to work on, or the end of reading
     std::condition_variable batchDone;  // a batch worked on, or the end of reading
     std::condition_variable spaceReady; // a batch written out, or the run stopped
-    std::size_t filled = 0;   // batches handed on by the reader
-    std::size_t claimed = 0;  // batches taken by a worker
-    std::size_t consumed = 0; // batches written out
-    std::vector<std::size_t> done; // worked on, not yet written out
+    std::size_t filled = 0;             // batches handed on by the reader
+    std::size_t claimed = 0;            // batches taken by a worker
+    std::size_t consumed = 0;           // batches written out
+    std::vector<std::size_t> done;      // worked on, not yet written out
     bool readerDone = false;
     std::exception_ptr readFailure;
-    std::atomic<bool> cancelled = false;  // nothing more is wanted from reading
+    std::atomic<bool> cancelled = false;   // nothing more is wanted from reading
     std::atomic<bool> writeFailed = false; // lines need no longer be made
 
     // The writer's own.
@@ -478,7 +479,8 @@ private:
 unsigned ConversionThreads() noexcept {
     if (const auto value = platform::EnvironmentValue("TRIMELD_THREADS")) {
         unsigned threads = 0;
-        const auto [end, error] = std::from_chars(value->data(), value->data() + value->size(), threads);
+        const auto [end, error] =
+            std::from_chars(value->data(), value->data() + value->size(), threads);
         if (error == std::errc() && end == value->data() + value->size() && threads >= 1 &&
             threads <= cMAX_THREADS)
             return threads;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "TrimeldVersion.h"
 #include "app/ConversionPipeline.h"
 #include "platform/Files.h"
 #include "raw/RawWriter.h"
 #include "stl/TrimeldConverter.h"
-#include "TrimeldVersion.h"
 
 #include <cstdint>
 #include <string>

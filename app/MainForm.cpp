@@ -92,8 +92,8 @@ std::optional<QString> TQtDialogs::ChooseFile(QFileDialog& dialog) {
 }
 
 void TErrorDisplay::Show(const std::exception& error) const {
-    dialogs.ShowMessage(MessageOwner(), ToQString(WithFullStop(FailureText(error))), ToQString(title),
-                        QMessageBox::Critical);
+    dialogs.ShowMessage(MessageOwner(), ToQString(WithFullStop(FailureText(error))),
+                        ToQString(title), QMessageBox::Critical);
 }
 
 TApplication::TApplication(int& argc, char** argv)

@@ -21,7 +21,9 @@ using platform::ToUtf8;
 
 constexpr char16_t cSTANDARD_INPUT[] = u"/dev/stdin";
 
-std::string Quoted(std::u16string_view name) { return "'" + ToUtf8(name) + "'"; }
+std::string Quoted(std::u16string_view name) {
+    return "'" + ToUtf8(name) + "'";
+}
 
 // How a file is named in messages.
 std::string Shown(const TJob& job, std::u16string_view name) {
@@ -32,7 +34,9 @@ std::string Shown(const TJob& job, std::u16string_view name) {
     return Quoted(name);
 }
 
-std::string Cause(int error) { return ToUtf8(platform::SystemErrorText(error)); }
+std::string Cause(int error) {
+    return ToUtf8(platform::SystemErrorText(error));
+}
 
 bool IsBlank(std::u16string_view text) {
     return std::all_of(text.begin(), text.end(), [](char16_t ch) { return ch <= u' '; });
@@ -109,8 +113,8 @@ std::string ReportLine(const TJob& job, const TRunReport& report) {
     if (report.stop.stopped) {
         text += report.kind == TStlKind::Binary ? "; reading stopped at facet "
                                                 : "; reading stopped at line ";
-        text += std::to_string(report.stop.position) + ": " +
-                ToUtf8(WithFullStop(report.stop.reason));
+        text +=
+            std::to_string(report.stop.position) + ": " + ToUtf8(WithFullStop(report.stop.reason));
     }
     return text;
 }
@@ -141,7 +145,8 @@ std::vector<std::string> Notes(const TJob& job, const TRunReport& report) {
             }
         }
     } else if (report.kind == TStlKind::Text && facts.contentAfterEnd) {
-        notes.push_back("note: " + name + " goes on after its ENDSOLID line; that part was not read");
+        notes.push_back("note: " + name +
+                        " goes on after its ENDSOLID line; that part was not read");
     }
     return notes;
 }
@@ -201,8 +206,8 @@ TJobOutcome RunJob(const TJob& job, const TOptions& options, unsigned threads) {
         return outcome;
     }
     try {
-        const TRunReport report =
-            RunConversion(job.stl, job.raw, {options.blockSize, platform::CreateReplacingFile, threads});
+        const TRunReport report = RunConversion(
+            job.stl, job.raw, {options.blockSize, platform::CreateReplacingFile, threads});
         outcome.damaged = report.stop.stopped;
         if (report.stop.stopped && options.strict)
             outcome.status = TExitStatus::Damaged;
@@ -229,8 +234,8 @@ TExitStatus RunBatch(const std::vector<TJob>& jobs, const TOptions& options) {
     const unsigned wanted = options.jobs != 0 ? options.jobs : platform::AvailableProcessors();
     const std::size_t parallel = std::min<std::size_t>(std::max(wanted, 1u), count);
     // Files converted side by side share the processors among them.
-    const unsigned threadsPerRun =
-        std::max(1u, ConversionThreads() / static_cast<unsigned>(std::max<std::size_t>(parallel, 1)));
+    const unsigned threadsPerRun = std::max(
+        1u, ConversionThreads() / static_cast<unsigned>(std::max<std::size_t>(parallel, 1)));
 
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < count;) {

@@ -76,8 +76,7 @@ int UsageError(const std::string& problem) {
     return static_cast<int>(TExitStatus::Usage);
 }
 
-template <typename T>
-bool ParseNumber(const char* text, T low, T high, T& value) {
+template <typename T> bool ParseNumber(const char* text, T low, T high, T& value) {
     const char* end = text + std::strlen(text);
     const auto result = std::from_chars(text, end, value);
     return result.ec == std::errc() && result.ptr == end && value >= low && value <= high;
@@ -108,7 +107,9 @@ void PrintLine(const std::string& text) {
     std::fflush(stderr);
 }
 
-const char* HelpText() noexcept { return cHELP; }
+const char* HelpText() noexcept {
+    return cHELP;
+}
 
 TParsed ParseOptions(int argc, char** argv, TOptions& options) {
     enum { cOPT_STRICT = 1000, cOPT_BLOCK, cOPT_VERSION };

@@ -54,8 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (back.value != 0 && std::signbit(back.value) != std::signbit(v))
         std::abort();
-    if (decimals <= 18 && SignificantDigits(text) >= 9 &&
-        static_cast<float>(back.value) != v)
+    if (decimals <= 18 && SignificantDigits(text) >= 9 && static_cast<float>(back.value) != v)
         std::abort();
     return 0;
 }

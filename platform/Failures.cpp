@@ -21,7 +21,9 @@ std::u16string FloatText(TFloatCondition condition) {
     return u"Floating point overflow";
 }
 
-std::u16string GenericIoText(std::int32_t code) { return u"I/O error " + platform::IntToText(code); }
+std::u16string GenericIoText(std::int32_t code) {
+    return u"I/O error " + platform::IntToText(code);
+}
 
 // The texts of system errors are keyed by the meaning of the errno value.
 std::u16string SystemIoText(int error) {
@@ -59,10 +61,13 @@ std::u16string IoCodeText(std::int32_t code, std::u16string_view fileName) {
 
 TIoError::TIoError(std::int32_t ioCode, bool isSystem, std::u16string text,
                    TFailureDetail failureDetail)
-    : TTrimeldError(std::move(text), std::move(failureDetail)), code(ioCode), fromSystem(isSystem) {}
+    : TTrimeldError(std::move(text), std::move(failureDetail)), code(ioCode), fromSystem(isSystem) {
+}
 
 TIoError TIoError::InvalidName(std::u16string_view fileName) {
-    return {cIO_INVALID_NAME, false, IoCodeText(cIO_INVALID_NAME, fileName),
+    return {cIO_INVALID_NAME,
+            false,
+            IoCodeText(cIO_INVALID_NAME, fileName),
             {std::u16string(fileName), TOperation::Create, ENAMETOOLONG}};
 }
 

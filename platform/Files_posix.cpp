@@ -8,8 +8,8 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -26,9 +26,13 @@ namespace {
 // File names travel as UTF-16 and become the system's bytes only here. A
 // name with a NUL in it cannot reach the system intact, so it counts as
 // invalid, as does a lone surrogate that stands for no byte.
-std::optional<std::string> NativeName(std::u16string_view name) { return NameToBytes(name); }
+std::optional<std::string> NativeName(std::u16string_view name) {
+    return NameToBytes(name);
+}
 
-bool Seekable(const struct stat& st) noexcept { return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode); }
+bool Seekable(const struct stat& st) noexcept {
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+}
 
 // Takes the whole-file write lock of this open file description; another
 // description (another writer, in this process or another) cannot take it
@@ -194,7 +198,8 @@ std::optional<std::string> FollowLinks(std::string path, int& error) {
         }
         if (!S_ISLNK(st.st_mode))
             return path;
-        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) +
+                                 1);
         const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
         if (length < 0) {
             error = errno;
@@ -266,7 +271,8 @@ private:
             for (int attempt = 0;; ++attempt) {
                 std::string name = FolderOf(target) + "/." + BaseOf(target) + "." +
                                    std::to_string(::getpid()) + "-" + std::to_string(attempt);
-                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                    0) {
                     tempPath = std::move(name);
                     slot = RegisterTemporary(tempPath);
                     break;
@@ -336,7 +342,9 @@ std::unique_ptr<TFileStream> TFileStream::Open(std::u16string_view fileName, int
     return std::unique_ptr<TFileStream>(new TFileStream(fd, Seekable(st)));
 }
 
-TFileStream::~TFileStream() { ::close(fd); }
+TFileStream::~TFileStream() {
+    ::close(fd);
+}
 
 std::ptrdiff_t TFileStream::Read(void* buffer, std::size_t size) {
     for (;;) {
@@ -549,7 +557,8 @@ bool SameFile(std::u16string_view first, std::u16string_view second) {
     const auto b = NativeName(second);
     if (!a || !b || a->empty())
         return false;
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a->c_str(), &sa) != 0)
         return false;
     if (b->empty() ? ::fstat(STDOUT_FILENO, &sb) != 0 : ::stat(b->c_str(), &sb) != 0)

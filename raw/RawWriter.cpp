@@ -11,7 +11,9 @@ namespace trimeld {
 namespace {
 
 // The name up to its first NUL, as the system would see it.
-std::u16string CutAtNul(const std::u16string& name) { return name.substr(0, name.find(u'\0')); }
+std::u16string CutAtNul(const std::u16string& name) {
+    return name.substr(0, name.find(u'\0'));
+}
 
 static_assert(cMAX_TRIANGLE_TEXT == 9 * cMAX_NUMBER_TEXT + 8);
 
@@ -26,9 +28,13 @@ TRawWriter::TRawWriter(const std::u16string& strFileName, std::size_t blockSize,
     Open(strFileName);
 }
 
-TRawWriter::~TRawWriter() { Close(); }
+TRawWriter::~TRawWriter() {
+    Close();
+}
 
-void TRawWriter::SetUpDefSettings() { cfg = TRawWriterSettings{}; }
+void TRawWriter::SetUpDefSettings() {
+    cfg = TRawWriterSettings{};
+}
 
 void TRawWriter::Open(const std::u16string& strFileName) {
     fStatus = RW_OK;
@@ -181,6 +187,8 @@ void TRawWriter::AddLabel(std::u16string_view lab) {
     WritePiece(endLine.data(), endLine.size());
 }
 
-void TRawWriter::AddEndLine() { WritePiece(endLine.data(), endLine.size()); }
+void TRawWriter::AddEndLine() {
+    WritePiece(endLine.data(), endLine.size());
+}
 
 } // namespace trimeld

@@ -16,10 +16,11 @@ task=${1:-run}
 run="g++ cmake make libicu-dev qt6-base-dev libqt6svg6 qt6-translations-l10n"
 case "$task" in
 run) packages=$run ;;
-# GoogleTest; clang with libFuzzer for the fuzz targets; for the package,
-# dpkg-shlibdeps and file (CPack computes Depends with them), then
-# desktop-file-validate and appstreamcli to check what it installs.
-test) packages="$run libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev \
+# GoogleTest; clang with libFuzzer for the fuzz targets; clang-format for
+# the layout check; for the package, dpkg-shlibdeps and file (CPack computes
+# Depends with them), then desktop-file-validate and appstreamcli to check
+# what it installs.
+test) packages="$run libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev clang-format-14 \
 dpkg-dev file desktop-file-utils appstream" ;;
 # Google Benchmark, Python for the speed comparison, /usr/bin/time for the
 # peak memory.

@@ -1,13 +1,17 @@
 #!/bin/sh
-# Installs what is missing, builds everything with warnings as errors and
-# runs every test: once as built for use, then the Debian package is made
-# from that build and checked, then the suite runs once more under
+# Installs what is missing, checks the sources' layout, builds everything
+# with warnings as errors and runs every test: once as built for use, then
+# the Debian package is made from that build and checked, then the suite
+# runs once more under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for
 # a short while.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
 jobs=$(nproc)
+
+echo "== source layout"
+scripts/check-format.sh
 
 echo "== build and test, as users build it"
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release -DTRIMELD_WERROR=ON >/dev/null

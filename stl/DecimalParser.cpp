@@ -64,7 +64,8 @@ bool ScanDecimal(std::basic_string_view<CharT> text, CharT separator,
     };
     const auto digitsFrom = [&](std::size_t start) noexcept {
         while (IsDigit(at(pos))) {
-            number.digitValue = number.digitValue * 10 + static_cast<unsigned>(text[pos] - CharT('0'));
+            number.digitValue =
+                number.digitValue * 10 + static_cast<unsigned>(text[pos] - CharT('0'));
             ++pos;
         }
         number.digitCount += pos - start;

@@ -3,10 +3,10 @@
 #include "platform/Failures.h"
 #include "platform/Files.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <array>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -47,7 +47,8 @@ using TFieldList = TLineList;
 /// The text without the characters U+0000 .. U+0020 at either end, for text
 /// of either kind.
 template <typename CharT>
-[[nodiscard]] std::basic_string_view<CharT> TrimBlanks(std::basic_string_view<CharT> text) noexcept {
+[[nodiscard]] std::basic_string_view<CharT>
+TrimBlanks(std::basic_string_view<CharT> text) noexcept {
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && static_cast<std::make_unsigned_t<CharT>>(text[first]) <= 0x20)

@@ -212,7 +212,8 @@ bool WalkText(platform::TStream& aStream, TSink& sink, std::int64_t& lineNumber)
     return TTextStlWalk<char16_t, TLineReader>(lines, numbers, lineNumber).Run();
 }
 
-template <typename CharT> std::u16string ShownField(std::basic_string_view<CharT> field, bool upperCased) {
+template <typename CharT>
+std::u16string ShownField(std::basic_string_view<CharT> field, bool upperCased) {
     std::u16string text;
     if constexpr (sizeof(CharT) == 1)
         text = platform::DecodeAnsi(field);
@@ -237,9 +238,13 @@ float ReadCoordinate(std::u16string_view field, bool upperCased) {
     return StoreSingle(number.value);
 }
 
-TPoint3D DecodePointLine(std::string_view text, bool normal) { return DecodeLine(text, normal); }
+TPoint3D DecodePointLine(std::string_view text, bool normal) {
+    return DecodeLine(text, normal);
+}
 
-TPoint3D DecodePointLine(std::u16string_view text, bool normal) { return DecodeLine(text, normal); }
+TPoint3D DecodePointLine(std::u16string_view text, bool normal) {
+    return DecodeLine(text, normal);
+}
 
 bool ReadTextStl(platform::TStream& aStream, TFacetSink& sink, std::int64_t& lineNumber) {
     return WalkText(aStream, sink, lineNumber);

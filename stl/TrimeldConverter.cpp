@@ -24,7 +24,8 @@ float LittleEndianSingle(const unsigned char* bytes) noexcept {
 }
 
 TPoint3D LittleEndianPoint(const unsigned char* bytes) noexcept {
-    return {LittleEndianSingle(bytes), LittleEndianSingle(bytes + 4), LittleEndianSingle(bytes + 8)};
+    return {LittleEndianSingle(bytes), LittleEndianSingle(bytes + 4),
+            LittleEndianSingle(bytes + 8)};
 }
 
 // Reads until size bytes are in, the stream ends or a read fails (error is
@@ -144,7 +145,9 @@ void TTrimeldConverter::InitObj() {
     convertErrorCount = 0;
 }
 
-void TTrimeldConverter::Convert() { LoadFromFile(fileName); }
+void TTrimeldConverter::Convert() {
+    LoadFromFile(fileName);
+}
 
 void TTrimeldConverter::LoadFromFile(const std::u16string& aFileName) {
     int error = 0;
@@ -243,9 +246,13 @@ TTriangle3D OrientFacet(const TSTLFace& face) {
     return {face.v3, face.v2, face.v1};
 }
 
-void TTrimeldConverter::Orient(const TSTLFace& face) { tr = OrientFacet(face); }
+void TTrimeldConverter::Orient(const TSTLFace& face) {
+    tr = OrientFacet(face);
+}
 
-void TTrimeldConverter::AddTriangle() { trList.Add(tr); }
+void TTrimeldConverter::AddTriangle() {
+    trList.Add(tr);
+}
 
 void TTrimeldConverter::Save() {
     for (std::int32_t i = 0; i < trList.Count(); ++i)

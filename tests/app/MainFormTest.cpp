@@ -26,8 +26,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QList>
 #include <QMap>
 #include <QMessageBox>
@@ -950,7 +950,8 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, raw);
         QCOMPARE(QString::fromStdU16String(InitialFolder(name.toStdU16String())), folder);
-        QCOMPARE(QString::fromStdU16String(trimeld::ChangeFileExtToRaw(name.toStdU16String())), raw);
+        QCOMPARE(QString::fromStdU16String(trimeld::ChangeFileExtToRaw(name.toStdU16String())),
+                 raw);
     }
 
     void BrowseStartsInTheStlFolder_data() {

@@ -90,14 +90,16 @@ protected:
 };
 
 // The report line of a file, as the converter words it.
-std::string Report(const std::string& stl, int count, const std::string& kind, const std::string& raw,
-                   const std::string& stop = "") {
+std::string Report(const std::string& stl, int count, const std::string& kind,
+                   const std::string& raw, const std::string& stop = "") {
     return "trimeld-convert: '" + stl + "': " + std::to_string(count) +
            (count == 1 ? " triangle" : " triangles") + " read from " + kind + " STL, written to " +
            raw + stop + "\n";
 }
 
-std::string Q(const std::string& name) { return "'" + name + "'"; }
+std::string Q(const std::string& name) {
+    return "'" + name + "'";
+}
 
 TEST_F(CliTest, ConvertsAndReportsWhatItRead) {
     const TResult r = RunCli(dir, {Path("good.stl")});
@@ -165,7 +167,8 @@ TEST_F(CliTest, NotesTellOfFilesThatLookWrong) {
         if (c.note.empty()) {
             EXPECT_EQ(at, std::string::npos) << r.err;
         } else {
-            EXPECT_EQ(r.err.substr(at), "trimeld-convert: note: " + Q(Path(c.stl)) + " " + c.note + "\n");
+            EXPECT_EQ(r.err.substr(at),
+                      "trimeld-convert: note: " + Q(Path(c.stl)) + " " + c.note + "\n");
         }
         EXPECT_EQ(RunCli(dir, {"-q", "--strict", Path(c.stl), Path("n.raw")}).err, "");
     }
@@ -193,7 +196,8 @@ TEST_F(CliTest, DashReadsStandardInputAndWritesStandardOutput) {
 TEST_F(CliTest, OptionsGoAnywhereAndDashDashEndsThem) {
     EXPECT_EQ(RunCli(dir, {Path("good.stl"), Path("o.raw"), "-q"}).err, "");
     EXPECT_EQ(ReadWholeFile(Path("o.raw")), cLINE + cLINE);
-    EXPECT_EQ(RunCli(dir, {Path("good.stl"), "--block-size", "128", Path("p.raw"), "--quiet"}).status, 0);
+    EXPECT_EQ(
+        RunCli(dir, {Path("good.stl"), "--block-size", "128", Path("p.raw"), "--quiet"}).status, 0);
     EXPECT_EQ(ReadWholeFile(Path("p.raw")), cLINE + cLINE);
     // After "--" a name that looks like an option is a name.
     WriteWholeFile(dir.Path() / "-q.stl", StlBytes({cUP}));
@@ -222,8 +226,10 @@ TEST_F(CliTest, WrongUsageExitsWith2AndNamesTheProblem) {
         {{"-x", "a"}, "invalid option -- 'x'"},
         {{"a", "-j"}, "option requires an argument -- 'j'"},
         {{"a", "--block-size"}, "option '--block-size' requires an argument"},
-        {{"--block-size", "127", "a"}, "invalid block size '127': give a number of bytes from 128 to 1048576"},
-        {{"--block-size", "12k", "a"}, "invalid block size '12k': give a number of bytes from 128 to 1048576"},
+        {{"--block-size", "127", "a"},
+         "invalid block size '127': give a number of bytes from 128 to 1048576"},
+        {{"--block-size", "12k", "a"},
+         "invalid block size '12k': give a number of bytes from 128 to 1048576"},
         {{"-j", "0", "a"}, "invalid number of jobs '0': give a number from 1 to 1024"},
         {{"a.stl", "b.stl", "-"}, "standard input ('-') can only be converted on its own"},
     };
@@ -250,19 +256,27 @@ TEST_F(CliTest, FailuresNameTheFileAndTheCause) {
         std::string message;
     };
     const Case cases[] = {
-        {{Path("missing.stl"), Path("x.raw")}, "cannot open " + Q(Path("missing.stl")) + ": No such file or directory"},
-        {{dir.Path().string(), Path("x.raw")}, Q(dir.Path().string()) + " is a folder, not an STL file"},
-        {{Path("good.stl"), Path("no/folder.raw")}, "cannot create " + Q(Path("no/folder.raw")) + ": No such file or directory"},
+        {{Path("missing.stl"), Path("x.raw")},
+         "cannot open " + Q(Path("missing.stl")) + ": No such file or directory"},
+        {{dir.Path().string(), Path("x.raw")},
+         Q(dir.Path().string()) + " is a folder, not an STL file"},
+        {{Path("good.stl"), Path("no/folder.raw")},
+         "cannot create " + Q(Path("no/folder.raw")) + ": No such file or directory"},
         {{Path("good.stl"), Path("sub")}, "cannot create " + Q(Path("sub")) + ": Is a directory"},
         {{Path("good.stl"), longRaw}, "cannot create " + Q(longRaw) + ": File name too long"},
         {{Path("good.stl"), "/dev/full"}, "cannot write '/dev/full': No space left on device"},
-        {{"-q", Path("good.stl"), "/dev/full"}, "cannot write '/dev/full': No space left on device"},
+        {{"-q", Path("good.stl"), "/dev/full"},
+         "cannot write '/dev/full': No space left on device"},
         {{"/proc/self/mem", Path("x.raw")}, "cannot read '/proc/self/mem': Input/output error"},
         {{Path("good.stl"), "   "}, "'   ': a RAW name may not be blank"},
-        {{Path("good.stl"), Path(".//hard.raw")}, Q(Path(".//hard.raw")) + " is the STL file itself; give another RAW name"},
-        {{Path("good.stl"), Path("sub/../hard.raw")}, Q(Path("sub/../hard.raw")) + " is the STL file itself; give another RAW name"},
-        {{Path("good.stl"), Path("hard.raw")}, Q(Path("hard.raw")) + " is the STL file itself; give another RAW name"},
-        {{Path("good.stl"), Path("soft.raw")}, Q(Path("soft.raw")) + " is the STL file itself; give another RAW name"},
+        {{Path("good.stl"), Path(".//hard.raw")},
+         Q(Path(".//hard.raw")) + " is the STL file itself; give another RAW name"},
+        {{Path("good.stl"), Path("sub/../hard.raw")},
+         Q(Path("sub/../hard.raw")) + " is the STL file itself; give another RAW name"},
+        {{Path("good.stl"), Path("hard.raw")},
+         Q(Path("hard.raw")) + " is the STL file itself; give another RAW name"},
+        {{Path("good.stl"), Path("soft.raw")},
+         Q(Path("soft.raw")) + " is the STL file itself; give another RAW name"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -276,13 +290,13 @@ TEST_F(CliTest, FailuresNameTheFileAndTheCause) {
 
 TEST_F(CliTest, BatchGoesOnPastFailuresAndEndsWithTheWorstStatus) {
     fs::create_directory(Path("out"));
-    const TResult r =
-        RunCli(dir, {"-j", "3", "-t", Path("out"), Path("good.stl"), Path("missing.stl"),
-                     Path("short.stl"), Path("text.stl")});
+    const TResult r = RunCli(dir, {"-j", "3", "-t", Path("out"), Path("good.stl"),
+                                   Path("missing.stl"), Path("short.stl"), Path("text.stl")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               Report(Path("good.stl"), 2, "binary", Q(Path("out/good.raw"))) +
-                  "trimeld-convert: cannot open " + Q(Path("missing.stl")) + ": No such file or directory\n" +
+                  "trimeld-convert: cannot open " + Q(Path("missing.stl")) +
+                  ": No such file or directory\n" +
                   Report(Path("short.stl"), 2, "binary", Q(Path("out/short.raw")),
                          "; reading stopped at facet 3: Read beyond end of file.") +
                   "trimeld-convert: note: " + Q(Path("short.stl")) +
@@ -305,14 +319,16 @@ TEST_F(CliTest, BatchGoesOnPastFailuresAndEndsWithTheWorstStatus) {
     for (const Case& c : cases)
         EXPECT_EQ(RunCli(dir, c.args).status, c.status);
     // Beside each file, one at a time: the same bytes.
-    const TResult one = RunCli(dir, {"-j", "1", Path("good.stl"), Path("short.stl"), Path("text.stl")});
+    const TResult one =
+        RunCli(dir, {"-j", "1", Path("good.stl"), Path("short.stl"), Path("text.stl")});
     EXPECT_EQ(ReadWholeFile(Path("short.raw")), ReadWholeFile(Path("out/short.raw")));
     EXPECT_EQ(ReadWholeFile(Path("text.raw")), ReadWholeFile(Path("out/text.raw")));
     EXPECT_EQ(one.err.substr(one.err.rfind("trimeld-convert: 3 files")),
               "trimeld-convert: 3 files: 1 converted, 2 damaged, 0 failed\n");
     const TResult notFolder = RunCli(dir, {"-t", Path("good.stl"), Path("text.stl")});
     EXPECT_EQ(notFolder.status, 1);
-    EXPECT_EQ(notFolder.err, "trimeld-convert: target " + Q(Path("good.stl")) + " is not a folder\n");
+    EXPECT_EQ(notFolder.err,
+              "trimeld-convert: target " + Q(Path("good.stl")) + " is not a folder\n");
 }
 
 TEST_F(CliTest, TwoNamesEndingInStlAreTwoStlFiles) {
@@ -326,7 +342,8 @@ TEST_F(CliTest, TwoNamesEndingInStlAreTwoStlFiles) {
 
 TEST_F(CliTest, OutputReplacesTheOldFileOnlyOnSuccess) {
     WriteWholeFile(Path("keep.raw"), "old");
-    fs::permissions(Path("keep.raw"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(Path("keep.raw"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // A failed run leaves the old file exactly as it was, and nothing else.
     EXPECT_EQ(RunCli(dir, {"/proc/self/mem", Path("keep.raw")}).status, 1);
     EXPECT_EQ(ReadWholeFile(Path("keep.raw")), "old");
@@ -363,7 +380,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& errFile) {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     pid_t pid = -1;
     posix_spawn(&pid, TRIMELD_CLI, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -401,14 +419,17 @@ TEST_F(CliTest, InterruptedRunLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 TEST_F(CliTest, ConcurrentRunsOnOneRawFileLeaveOneCompleteOutput) {
-    std::vector<TSTLFace> many(20000, cUP), other(30000, {{0, 0, -1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+    std::vector<TSTLFace> many(20000, cUP),
+        other(30000, {{0, 0, -1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
     WriteWholeFile(Path("a.stl"), StlBytes(many));
     WriteWholeFile(Path("b.stl"), StlBytes(other));
     ASSERT_EQ(RunCli(dir, {"-q", Path("a.stl"), Path("a.raw")}).status, 0);
     ASSERT_EQ(RunCli(dir, {"-q", Path("b.stl"), Path("b.raw")}).status, 0);
     for (int round = 0; round < 5; ++round) {
-        const pid_t a = Spawn({"--block-size", "128", Path("a.stl"), Path("both.raw")}, Path("ea.txt"));
-        const pid_t b = Spawn({"--block-size", "128", Path("b.stl"), Path("both.raw")}, Path("eb.txt"));
+        const pid_t a =
+            Spawn({"--block-size", "128", Path("a.stl"), Path("both.raw")}, Path("ea.txt"));
+        const pid_t b =
+            Spawn({"--block-size", "128", Path("b.stl"), Path("both.raw")}, Path("eb.txt"));
         int sa = 0, sb = 0;
         ::waitpid(a, &sa, 0);
         ::waitpid(b, &sb, 0);
@@ -439,12 +460,14 @@ TEST_F(CliTest, WhatAnUnprivilegedUserMayNotTouchStaysAsItWas) {
     if (!prefix)
         GTEST_SKIP() << "running as root, and nobody cannot run the converter here";
     WriteWholeFile(Path("locked.raw"), "keep");
-    fs::permissions(Path("locked.raw"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(Path("locked.raw"),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     fs::create_directory(Path("ro"));
     WriteWholeFile(Path("ro/old.raw"), "keep");
     fs::permissions(Path("ro/old.raw"), fs::perms::all);
-    fs::permissions(Path("ro"), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(Path("ro"), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
     WriteWholeFile(Path("secret.stl"), StlBytes({cUP}));
     fs::permissions(Path("secret.stl"), fs::perms::none);
     WriteWholeFile(Path("secret.raw"), "keep");
@@ -455,10 +478,18 @@ TEST_F(CliTest, WhatAnUnprivilegedUserMayNotTouchStaysAsItWas) {
         std::string raw;
     };
     const Case cases[] = {
-        {{Path("good.stl"), Path("locked.raw")}, "cannot create " + Q(Path("locked.raw")) + ": Permission denied", "locked.raw"},
-        {{Path("good.stl"), Path("ro/new.raw")}, "cannot create " + Q(Path("ro/new.raw")) + ": Permission denied", ""},
-        {{Path("good.stl"), Path("ro/old.raw")}, "cannot create " + Q(Path("ro/old.raw")) + ": Permission denied", "ro/old.raw"},
-        {{Path("secret.stl")}, "cannot open " + Q(Path("secret.stl")) + ": Permission denied", "secret.raw"},
+        {{Path("good.stl"), Path("locked.raw")},
+         "cannot create " + Q(Path("locked.raw")) + ": Permission denied",
+         "locked.raw"},
+        {{Path("good.stl"), Path("ro/new.raw")},
+         "cannot create " + Q(Path("ro/new.raw")) + ": Permission denied",
+         ""},
+        {{Path("good.stl"), Path("ro/old.raw")},
+         "cannot create " + Q(Path("ro/old.raw")) + ": Permission denied",
+         "ro/old.raw"},
+        {{Path("secret.stl")},
+         "cannot open " + Q(Path("secret.stl")) + ": Permission denied",
+         "secret.raw"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -493,7 +524,8 @@ TEST_F(CliTest, PipesAndFifosConvertLikeFiles) {
         // A FIFO with its writer started first.
         fs::remove(Path("fifo"));
         ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
-        const std::string feed = "(cat " + Quoted(Path(stl)) + " >" + Quoted(Path("fifo")) + " &) ; ";
+        const std::string feed =
+            "(cat " + Quoted(Path(stl)) + " >" + Quoted(Path("fifo")) + " &) ; ";
         EXPECT_EQ(RunCli(dir, {"-q", Path("fifo"), Path("fifo.raw")}, feed).status, 0);
         EXPECT_EQ(ReadWholeFile(Path("fifo.raw")), expected);
     }
@@ -510,13 +542,17 @@ TEST_F(CliTest, SystemFailuresAreFailuresNotDamage) {
 TEST_F(CliTest, StandardOutputOnTheStlFileIsRefused) {
     for (const std::string redirect : {"1<>", "1>>"}) {
         SCOPED_TRACE(redirect);
-        const TResult r = RunCli(dir, {Path("good.stl"), "-"}, "", redirect + Quoted(Path("good.stl")));
+        const TResult r =
+            RunCli(dir, {Path("good.stl"), "-"}, "", redirect + Quoted(Path("good.stl")));
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "trimeld-convert: standard output is the STL file itself; give another RAW name\n");
+        EXPECT_EQ(
+            r.err,
+            "trimeld-convert: standard output is the STL file itself; give another RAW name\n");
         EXPECT_EQ(ReadWholeFile(Path("good.stl")), StlBytes({cUP, cUP}));
     }
     // Standard output on another file is written as usual.
-    EXPECT_EQ(RunCli(dir, {"-q", Path("good.stl"), "-"}, "", ">" + Quoted(Path("o.raw"))).status, 0);
+    EXPECT_EQ(RunCli(dir, {"-q", Path("good.stl"), "-"}, "", ">" + Quoted(Path("o.raw"))).status,
+              0);
     EXPECT_EQ(ReadWholeFile(Path("o.raw")), cLINE + cLINE);
 }
 

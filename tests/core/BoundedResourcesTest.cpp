@@ -40,9 +40,9 @@ public:
                 out[done++] = head[static_cast<std::size_t>(pos++)];
             } else if (pos < fillEnd) {
                 // Whole runs of the filler at once: this is the hot path.
-                const auto offset = static_cast<std::size_t>(
-                    (pos - static_cast<std::int64_t>(head.size())) %
-                    static_cast<std::int64_t>(filler.size()));
+                const auto offset =
+                    static_cast<std::size_t>((pos - static_cast<std::int64_t>(head.size())) %
+                                             static_cast<std::int64_t>(filler.size()));
                 const std::size_t run = std::min<std::size_t>(
                     {filler.size() - offset, size - done, static_cast<std::size_t>(fillEnd - pos)});
                 std::memcpy(out + done, filler.data() + offset, run);
@@ -136,7 +136,6 @@ void ExpectStreamedWithin(TGeneratedStream& stream, unsigned threads, std::int64
         ::testing::ExitedWithCode(0), "");
 }
 
-
 // Facets cost 72 bytes each at most, plus a fixed allowance, whatever the
 // text. The program and the reader's buffers take about 4 MiB; the allowance
 // is well below the floods of tens of MiB, so that a reader holding one fails.
@@ -189,8 +188,8 @@ TEST(BoundedResources, StreamedRunStaysWithinAFixedWindow) {
         SCOPED_TRACE(threads);
         TGeneratedStream binary(header, record, cFACETS * 50, "");
         ExpectStreamedWithin(binary, threads, cFACETS, 32 * cMIB);
-        TGeneratedStream text("solid x\n", cFACET, 1'000'000 * static_cast<std::int64_t>(cFACET.size()),
-                              "endsolid x\n");
+        TGeneratedStream text("solid x\n", cFACET,
+                              1'000'000 * static_cast<std::int64_t>(cFACET.size()), "endsolid x\n");
         ExpectStreamedWithin(text, threads, 1'000'000, 32 * cMIB);
     }
 }

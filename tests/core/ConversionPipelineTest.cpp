@@ -189,8 +189,8 @@ TSTLFace Facet(float normalZ, float shift) {
     return {{0, 0, normalZ}, {shift, 0, 0}, {shift + 1, 0, 0}, {shift, 1.5f, 0}};
 }
 
-std::string TextFacet(const std::string& normal, const std::string& v1, const std::string& v2 = "1 0 0",
-                      const std::string& v3 = "0 1 0") {
+std::string TextFacet(const std::string& normal, const std::string& v1,
+                      const std::string& v2 = "1 0 0", const std::string& v3 = "0 1 0") {
     return "facet normal " + normal + "\n outer loop\n  vertex " + v1 + "\n  vertex " + v2 +
            "\n  vertex " + v3 + "\n endloop\nendfacet\n";
 }
@@ -220,9 +220,19 @@ TEST(ConversionPipeline, SameBytesAndStopsAsTheListOnDamagedFiles) {
         text += TextFacet(i % 2 ? "0 0 1" : "0 0 -1", std::to_string(i) + " 0 0");
     text += "endsolid part\n";
 
-    const std::string textInserts[] = {"1e39", "x", "nan", ",", "\"", "3e38 3e38 3e38", "E5",
-                                       std::string(100, '1'), "1." + std::string(90, '0') + "q",
-                                       "facet normal 0 0 1", "endloop", "\r", std::string(1, '\0')};
+    const std::string textInserts[] = {"1e39",
+                                       "x",
+                                       "nan",
+                                       ",",
+                                       "\"",
+                                       "3e38 3e38 3e38",
+                                       "E5",
+                                       std::string(100, '1'),
+                                       "1." + std::string(90, '0') + "q",
+                                       "facet normal 0 0 1",
+                                       "endloop",
+                                       "\r",
+                                       std::string(1, '\0')};
     std::mt19937 random(424242);
     const auto pick = [&](std::size_t n) {
         return static_cast<std::size_t>(random() % static_cast<std::uint32_t>(n));
@@ -267,18 +277,23 @@ TEST(ConversionPipeline, NumbersThatFailShowAsTheLineHadThem) {
                                                  TextFacet("0 0 1e", "0 0 0") +
                                                  TextFacet("0 0 abc", "0 0 0")},
         {"a vertex line, shown as it stands", "solid s\n" + TextFacet("0 0 1", "1 2 abc")},
-        {"a long line, decoded by the reader", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
-                                                  TextFacet("0 0 1", "1 2 " + std::string(300, '7') + "x")},
-        {"a long line with too many fields", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
-                                                 TextFacet("0 0 1", "1 2 3 " + std::string(300, '7'))},
-        {"too many fields, then a bad number later", "solid s\n" + TextFacet("0 0 1", "0 0 0 0") +
-                                                         TextFacet("0 0 1", "1 2 x")},
+        {"a long line, decoded by the reader",
+         "solid s\n" + TextFacet("0 0 1", "0 0 0") +
+             TextFacet("0 0 1", "1 2 " + std::string(300, '7') + "x")},
+        {"a long line with too many fields",
+         "solid s\n" + TextFacet("0 0 1", "0 0 0") +
+             TextFacet("0 0 1", "1 2 3 " + std::string(300, '7'))},
+        {"too many fields, then a bad number later",
+         "solid s\n" + TextFacet("0 0 1", "0 0 0 0") + TextFacet("0 0 1", "1 2 x")},
         {"no VERTEX word", "solid s\n" + TextFacet("0 0 1", "0 0 0") +
                                "facet normal 0 0 1\nouter loop\nvortex 1 2 3\n"},
         {"a bad number before damage later in its facet",
-         "solid s\n" + TextFacet("0 0 1", "0 0 0") + "facet normal 0 0 q\nouter loop\nvertex 1 2 3\nbroken\n"},
-        {"a bad number in a facet cut short", "solid s\nfacet normal 0 0 1\nouter loop\nvertex 1 zz 3\n"},
-        {"orientation overflows", "solid s\n" + TextFacet("1 1 1", "3e38 3e38 3e38", "-3e38 -3e38 0")},
+         "solid s\n" + TextFacet("0 0 1", "0 0 0") +
+             "facet normal 0 0 q\nouter loop\nvertex 1 2 3\nbroken\n"},
+        {"a bad number in a facet cut short",
+         "solid s\nfacet normal 0 0 1\nouter loop\nvertex 1 zz 3\n"},
+        {"orientation overflows",
+         "solid s\n" + TextFacet("1 1 1", "3e38 3e38 3e38", "-3e38 -3e38 0")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -344,7 +359,7 @@ TEST(ConversionPipeline, ReadAndWriteFailuresSurfaceOnceAndInReadingOrder) {
         std::size_t readFailsAt;
         std::optional<std::size_t> writeFailsAt;
         bool pipe;
-        const char* failed;     // what a failed read raises, or empty for none
+        const char* failed;      // what a failed read raises, or empty for none
         const char* outOfMemory; // the same when memory runs out in that read
     };
     const char* const cREAD = "TIoError I/O error 5 op 3 errno 5";
@@ -382,9 +397,10 @@ TEST(ConversionPipeline, ReadAndWriteFailuresSurfaceOnceAndInReadingOrder) {
             disk.failAt = c.writeFailsAt;
             ExpectStreamedAsListed(input, disk);
             for (const TSetting& setting : cSETTINGS)
-                EXPECT_EQ(Streamed(input, disk, cOUT_BUFFER_SIZE, setting.threads,
-                                   setting.batchFacets).failure,
-                          error == ENOMEM ? c.outOfMemory : c.failed);
+                EXPECT_EQ(
+                    Streamed(input, disk, cOUT_BUFFER_SIZE, setting.threads, setting.batchFacets)
+                        .failure,
+                    error == ENOMEM ? c.outOfMemory : c.failed);
         }
     }
 }
@@ -394,8 +410,8 @@ TEST(ConversionPipeline, ThreadCountComesFromTheEnvironmentWithinLimits) {
         const char* value;
         unsigned threads; // 0: the processors available
     };
-    const Case cases[] = {{"1", 1}, {"8", 8}, {"64", 64}, {"0", 0},  {"65", 0},
-                          {"two", 0}, {"3x", 0}, {"", 0},   {"-1", 0}};
+    const Case cases[] = {{"1", 1},   {"8", 8},  {"64", 64}, {"0", 0}, {"65", 0},
+                          {"two", 0}, {"3x", 0}, {"", 0},    {"-1", 0}};
     const unsigned available = [] {
         ::unsetenv("TRIMELD_THREADS");
         return ConversionThreads();

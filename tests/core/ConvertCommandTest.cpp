@@ -57,8 +57,10 @@ TEST(ConvertCommand, ChecksRawNameFirstThenStlNameThenSameFile) {
 }
 
 TEST(ConvertCommand, MessagesAreThePolishTexts) {
-    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::BadRawName)), "Nieprawidłowa nazwa pliku RAW.");
-    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::BadStlName)), "Nieprawidłowa nazwa pliku STL.");
+    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::BadRawName)),
+              "Nieprawidłowa nazwa pliku RAW.");
+    EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::BadStlName)),
+              "Nieprawidłowa nazwa pliku STL.");
     EXPECT_EQ(platform::ToUtf8(CheckMessage(TNameCheck::Ok)), "Koniec przetwarzani pliku.");
 }
 
@@ -91,8 +93,9 @@ TEST(ConvertCommand, RunFailuresAndWhatTheyLeave) {
                 ThrowsMessage<TIoError>(StrEq("I/O error 103")));
     EXPECT_THAT([&] { RunConversion(dir.Name("missing.stl"), dir.Name("no/dir.raw")); },
                 ThrowsMessage<TIoError>(StrEq("I/O error 103")));
-    EXPECT_THAT([&] { RunConversion(dir.Name("one.stl"), longName); },
-                ThrowsMessage<TIoError>(StrEq("Invalid file name - " + platform::ToUtf8(longName))));
+    EXPECT_THAT(
+        [&] { RunConversion(dir.Name("one.stl"), longName); },
+        ThrowsMessage<TIoError>(StrEq("Invalid file name - " + platform::ToUtf8(longName))));
     EXPECT_THAT([&] { RunConversion(dir.Name("one.stl"), u"/dev/full"); },
                 ThrowsMessage<TIoError>(StrEq("I/O error 28")));
 
@@ -116,7 +119,8 @@ TEST(ConvertCommand, FailuresNameTheirFileAndOperation) {
     const Case cases[] = {
         {dir.Name("one.stl"), dir.Name("no/dir.raw"), "I/O error 103", TOperation::Create, ENOENT,
          dir.Name("no/dir.raw")},
-        {dir.Name("one.stl"), u"/dev/full", "I/O error 28", TOperation::Write, ENOSPC, u"/dev/full"},
+        {dir.Name("one.stl"), u"/dev/full", "I/O error 28", TOperation::Write, ENOSPC,
+         u"/dev/full"},
         {u"/proc/self/mem", dir.Name("out.raw"), "I/O error 5", TOperation::Read, EIO,
          u"/proc/self/mem"},
         {dir.Name("missing.stl"), dir.Name("out.raw"), "", TOperation::Open, ENOENT,
@@ -210,8 +214,8 @@ TEST(ConvertCommand, ErrorDisplayAddsAFullStopAfterCodesAbove46) {
         std::u16string shown;
     };
     const Case cases[] = {
-        {u"abc", u"abc."}, {u"abc.", u"abc."}, {u"abc)", u"abc)"}, {u"abc/", u"abc/."},
-        {u"abc-", u"abc-"}, {u"abc ", u"abc "}, {u"", u""},        {u"abc7", u"abc7."},
+        {u"abc", u"abc."},  {u"abc.", u"abc."}, {u"abc)", u"abc)"}, {u"abc/", u"abc/."},
+        {u"abc-", u"abc-"}, {u"abc ", u"abc "}, {u"", u""},         {u"abc7", u"abc7."},
     };
     for (const Case& c : cases)
         EXPECT_EQ(WithFullStop(c.text), c.shown) << platform::ToUtf8(c.text);

@@ -59,9 +59,8 @@ TEST(Files, FileExistsOnlyForFilesAndLinksToReadableFiles) {
         bool exists;
     };
     const Case cases[] = {
-        {"part.stl", true},    {"link", true},       {"folder", false},
-        {"dangling", false},   {"folderlink", false}, {"missing", false},
-        {"part.stl/x", false}, {"", false},
+        {"part.stl", true},    {"link", true},     {"folder", false},     {"dangling", false},
+        {"folderlink", false}, {"missing", false}, {"part.stl/x", false}, {"", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry);

@@ -131,10 +131,8 @@ TEST(RawWriter, FailedBlockIsLostAndLaterWritesGoOn) {
         const char* text;
     };
     const Case cases[] = {
-        {ENOSPC, "I/O error 28"},
-        {EIO, "I/O error 5"},
-        {EACCES, "File access denied"},
-        {ENOENT, "The specified file was not found"},
+        {ENOSPC, "I/O error 28"},        {EIO, "I/O error 5"},
+        {EACCES, "File access denied"},  {ENOENT, "The specified file was not found"},
         {EMFILE, "Too many open files"},
     };
     for (const Case& c : cases) {
@@ -150,7 +148,8 @@ TEST(RawWriter, FailedBlockIsLostAndLaterWritesGoOn) {
         EXPECT_THAT([&] { writer.Add(cUNIT); }, ThrowsMessage<TIoError>(StrEq(c.text)));
         // Two blocks reached the file; the failed one and the rest of that
         // piece (and its line end) are gone, and the writer is still usable.
-        EXPECT_EQ(disk.Content(), (cUNIT_LINE + cUNIT_LINE + cUNIT_LINE + cUNIT_LINE).substr(0, 256));
+        EXPECT_EQ(disk.Content(),
+                  (cUNIT_LINE + cUNIT_LINE + cUNIT_LINE + cUNIT_LINE).substr(0, 256));
         EXPECT_EQ(writer.Status(), RW_OK);
         writer.AddLabel(u"after");
         writer.Close();
@@ -181,7 +180,7 @@ TEST(RawWriter, ReleasingAWriterWhoseLastWriteFailsRaisesNothing) {
         TRawWriter writer(u"x.raw", cOUT_BUFFER_SIZE, disk.Opener());
         writer.Add(cUNIT);
         writer.Add(cUNIT); // first block out, 36 bytes wait in the buffer
-    } // the destructor's write fails: nothing escapes
+    }                      // the destructor's write fails: nothing escapes
     EXPECT_EQ(disk.Content(), (cUNIT_LINE + cUNIT_LINE).substr(0, 128));
     EXPECT_EQ(disk.closes, 1);
     static_assert(std::is_nothrow_destructible_v<TRawWriter>);
@@ -259,7 +258,8 @@ TEST(RawWriter, NameLimitCountsAStrayByteAsOneUnit) {
         TRawWriter writer(folder + std::u16string(room + 1, u'\xDCFF'));
         ADD_FAILURE() << "no failure raised";
     } catch (const TIoError& failure) {
-        EXPECT_EQ(failure.Message(), u"Invalid file name - " + folder + std::u16string(room + 1, u'\xFFFD'));
+        EXPECT_EQ(failure.Message(),
+                  u"Invalid file name - " + folder + std::u16string(room + 1, u'\xFFFD'));
     }
 }
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <random>
 
 #include <unistd.h>
@@ -50,8 +50,8 @@ std::string StlBytes(const std::vector<TSTLFace>& facets, std::optional<std::int
                      const std::string& header) {
     std::string out = header.substr(0, 80);
     out.resize(80, '\0');
-    auto count = static_cast<std::uint32_t>(
-        facetCount.value_or(static_cast<std::int32_t>(facets.size())));
+    auto count =
+        static_cast<std::uint32_t>(facetCount.value_or(static_cast<std::int32_t>(facets.size())));
     for (int i = 0; i < 4; ++i, count >>= 8)
         out += static_cast<char>(count & 0xFF);
     for (const TSTLFace& face : facets) {
@@ -90,7 +90,9 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::filesystem::path CorpusDir() { return TRIMELD_CORPUS_DIR; }
+std::filesystem::path CorpusDir() {
+    return TRIMELD_CORPUS_DIR;
+}
 
 std::optional<std::string> CorpusMissing() {
     std::error_code error;

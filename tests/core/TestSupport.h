@@ -12,8 +12,10 @@
 namespace trimeld::test {
 
 /// The bytes of a binary STL: an 80-byte header (text padded with NULs), the
-/// facet count (by default the number of facets) and the facets (each with two zero attribute bytes).
-std::string StlBytes(const std::vector<TSTLFace>& facets, std::optional<std::int32_t> facetCount = std::nullopt,
+/// facet count (by default the number of facets) and the facets (each with two zero attribute
+/// bytes).
+std::string StlBytes(const std::vector<TSTLFace>& facets,
+                     std::optional<std::int32_t> facetCount = std::nullopt,
                      const std::string& header = "binary test");
 
 /// Bytes from memory handed out at most readSize bytes per read, so that

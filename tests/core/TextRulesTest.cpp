@@ -1,5 +1,5 @@
-#include "platform/Unicode.h"
 #include "stl/TextRules.h"
+#include "platform/Unicode.h"
 
 #include "geometry/CommonTypes.h"
 #include "platform/CodePage.h"

@@ -47,13 +47,13 @@ TEST(TrimeldConverter, KindTestLooksAtTheFirst80BytesOnly) {
         {"sol", TStlKind::Binary},
         {"solid part facet normal 0 0 1", TStlKind::Text},
         {"SoLiD x\nFaCeT NoRmAl 0 0 1", TStlKind::Text},
-        {"solix facet normal ", TStlKind::Text},          // the fifth letter is not tested
+        {"solix facet normal ", TStlKind::Text},           // the fifth letter is not tested
         {"solid part", TStlKind::Binary},                  // the classic binary "solid" header
         {"solid x facet  normal 0 0 1", TStlKind::Binary}, // two blanks
         {"solid x facet normal", TStlKind::Binary},        // no blank after NORMAL
         {" solid x facet normal 0", TStlKind::Binary},
         {"\xD3olid facet normal 0", TStlKind::Binary},
-        {"solid" + padded70 + "facet normal 0 0 1", TStlKind::Binary}, // beyond byte 80
+        {"solid" + padded70 + "facet normal 0 0 1", TStlKind::Binary},      // beyond byte 80
         {"solid" + std::string(62, ' ') + "facet normal ", TStlKind::Text}, // ends at byte 80
         {std::string("solid\0facet normal 0", 20), TStlKind::Text},
     };
@@ -149,7 +149,7 @@ TEST(TrimeldConverter, ListGrowsPastItsChunkSize) {
     for (int i = 0; i < 70000; ++i)
         faces.push_back(Facet({0, 0, 1}, static_cast<float>(i)));
     const auto read = Read(StlBytes(faces));
-        const TTrimeldConverter& conv = *read;
+    const TTrimeldConverter& conv = *read;
     ASSERT_EQ(conv.TriangleCount(), 70000);
     for (std::int32_t i : {0, 32767, 32768, 65536, 69999})
         EXPECT_EQ(conv.TrianglesList()[i].a.x, static_cast<float>(i));
@@ -185,7 +185,10 @@ struct TOutcome {
 TOutcome ReadOutcome(platform::TStream& stream) {
     TTrimeldConverter conv(u"x.stl");
     conv.LoadFromStream(stream);
-    TOutcome outcome{{}, conv.LastKind(), conv.LastStop().stopped, conv.LastStop().position,
+    TOutcome outcome{{},
+                     conv.LastKind(),
+                     conv.LastStop().stopped,
+                     conv.LastStop().position,
                      conv.LastStop().reason};
     for (std::int32_t i = 0; i < conv.TriangleCount(); ++i)
         outcome.triangles.append(reinterpret_cast<const char*>(&conv.TrianglesList()[i]),
@@ -218,7 +221,8 @@ TEST(TrimeldConverter, ReadsAPipeExactlyLikeAFile) {
         SCOPED_TRACE(c.what);
         platform::TMemoryStream file(c.bytes);
         const TOutcome expected = ReadOutcome(file);
-        EXPECT_EQ(expected.triangles.size(), static_cast<std::size_t>(c.count) * sizeof(TTriangle3D));
+        EXPECT_EQ(expected.triangles.size(),
+                  static_cast<std::size_t>(c.count) * sizeof(TTriangle3D));
         if (expected.stopped) {
             EXPECT_GT(expected.position, 0);
         }
@@ -340,9 +344,9 @@ TEST(TrimeldConverter, ReadsRealBinaryFiles) {
     const Case cases[] = {
         {"assimp_3DSMaxExport.STL", 2000, false},
         {"assimp_Spider_binary.stl", 1368, false},
-        {"cura_longer_235mm_platform.stl", 4104, false},   // header starts with "solid"
-        {"openscad_import_bin_solid.stl", 46, false},      // all-text header
-        {"numpystl_HalfDonut_bin.stl", 288, false},        // one stray byte after the facets
+        {"cura_longer_235mm_platform.stl", 4104, false},     // header starts with "solid"
+        {"openscad_import_bin_solid.stl", 46, false},        // all-text header
+        {"numpystl_HalfDonut_bin.stl", 288, false},          // one stray byte after the facets
         {"stlmodels_incorrectFaceCounter.bin.stl", 4, true}, // claims 66
         {"openscad_empty.stl", 0, false},
     };
@@ -362,7 +366,7 @@ TEST(TrimeldConverter, SpiderFacetsWithOppositeNormalsComeOutReversed) {
     // Every stored normal of this file points against the v1, v2, v3 winding.
     const std::string bytes = test::ReadWholeFile(test::CorpusDir() / "assimp_Spider_binary.stl");
     const auto read = Read(bytes);
-        const TTrimeldConverter& conv = *read;
+    const TTrimeldConverter& conv = *read;
     ASSERT_EQ(conv.TriangleCount(), 1368);
     TPoint3D v3;
     std::memcpy(&v3, bytes.data() + 84 + 36, 12);

@@ -15,7 +15,10 @@ TEST(Unicode, EveryByteStringSurvivesAsAName) {
     };
     const Case cases[] = {
         {"ASCII", "part.stl", u"part.stl"},
-        {"valid UTF-8, four-byte included", "\xc5\x82\xc3\xb3" "d\xf0\x9f\x98\x80", u"łód\U0001F600"},
+        {"valid UTF-8, four-byte included",
+         "\xc5\x82\xc3\xb3"
+         "d\xf0\x9f\x98\x80",
+         u"łód\U0001F600"},
         {"a real U+FFFD", "\xef\xbf\xbd", u"\uFFFD"},
         {"lone bytes", "\xfe.raw", u"\xDCFE.raw"},
         {"lone continuation", "a\x80", u"a\xDC80"},
@@ -42,8 +45,8 @@ TEST(Unicode, EveryByteStringSurvivesAsAName) {
 
 TEST(Unicode, NamesThatStandForNoBytesAreRefused) {
     EXPECT_EQ(NameToBytes(std::u16string(u"a\0b", 3)), std::nullopt);
-    EXPECT_EQ(NameToBytes(u"\xD800"), std::nullopt);           // lone lead surrogate
-    EXPECT_EQ(NameToBytes(u"\xDC7F"), std::nullopt);           // a trail below the escapes
+    EXPECT_EQ(NameToBytes(u"\xD800"), std::nullopt);             // lone lead surrogate
+    EXPECT_EQ(NameToBytes(u"\xDC7F"), std::nullopt);             // a trail below the escapes
     EXPECT_EQ(NameToBytes(u"\xD83D\xDE00"), "\xf0\x9f\x98\x80"); // a pair is a character
     EXPECT_EQ(NameToBytes(u""), "");
 }

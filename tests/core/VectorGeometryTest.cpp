@@ -72,12 +72,21 @@ TEST(VectorGeometry, TrappedConditionsRaiseTheirTexts) {
         const char* message;
     };
     const Case cases[] = {
-        {"quiet NaN meets the length test", {0, 0, 0}, {cQNAN, 0, 0}, {0, 1, 0},
+        {"quiet NaN meets the length test",
+         {0, 0, 0},
+         {cQNAN, 0, 0},
+         {0, 1, 0},
          "Invalid floating point operation"},
-        {"signalling NaN operand", {0, 0, 0}, {cSNAN, 0, 0}, {0, 1, 0},
+        {"signalling NaN operand",
+         {0, 0, 0},
+         {cSNAN, 0, 0},
+         {0, 1, 0},
          "Invalid floating point operation"},
         {"inf - inf", {cINF, 0, 0}, {cINF, 0, 0}, {0, 1, 0}, "Invalid floating point operation"},
-        {"edges near 1e20 overflow the cross product", {0, 0, 0}, {1e20f, 0, 0}, {0, 1e20f, 0},
+        {"edges near 1e20 overflow the cross product",
+         {0, 0, 0},
+         {1e20f, 0, 0},
+         {0, 1e20f, 0},
          "Floating point overflow"},
     };
     for (const Case& c : cases) {
