@@ -1,5 +1,5 @@
 // Arbitrary UTF-16 text through the token splitter and the line rules.
-#include "stl/TextRules.h"
+#include "TextModel.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,6 @@
 #include "stl/TextRules.h"
+
+#include "TextModel.h"
 #include "platform/Unicode.h"
 
 #include "geometry/CommonTypes.h"

@@ -1,6 +1,7 @@
 #include "stl/TextStlReader.h"
 
 #include "TestSupport.h"
+#include "TextModel.h"
 #include "geometry/CommonTypes.h"
 #include "stl/DecimalParser.h"
 #include "stl/TextRules.h"
