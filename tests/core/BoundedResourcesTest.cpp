@@ -86,16 +86,16 @@ constexpr bool cMEASURES_MEMORY = false;
 constexpr bool cMEASURES_MEMORY = true;
 #endif
 
-// Reads the stream in a child process and exits 0 when the triangle count
-// is as expected and the peak memory within the limit. Under the address
-// sanitizer memory figures mean nothing, so only the count is checked.
-void ExpectReadWithin(TGeneratedStream& stream, std::int32_t triangles, std::int64_t limit) {
+// Runs count() in a child process, which exits 0 when it gives the expected
+// triangle count and the peak memory stays within the limit. Under the
+// address sanitizer memory figures mean nothing, so only the count is checked.
+template <typename TCount>
+void ExpectCountWithin(TCount count, std::int64_t triangles, std::int64_t limit) {
     EXPECT_EXIT(
         {
-            TTrimeldConverter conv(u"generated.stl");
-            conv.LoadFromStream(stream);
-            if (conv.TriangleCount() != triangles) {
-                std::fprintf(stderr, "read %d triangles\n", conv.TriangleCount());
+            const std::int64_t got = count();
+            if (got != triangles) {
+                std::fprintf(stderr, "%lld triangles\n", static_cast<long long>(got));
                 std::exit(1);
             }
             if (cMEASURES_MEMORY && PeakBytes() > limit) {
@@ -107,8 +107,18 @@ void ExpectReadWithin(TGeneratedStream& stream, std::int32_t triangles, std::int
         ::testing::ExitedWithCode(0), "");
 }
 
-// The streamed run on the stream with threads: exits 0 when the triangle
-// count is as expected and the peak memory within the limit.
+// Reads the stream into a converter's list.
+void ExpectReadWithin(TGeneratedStream& stream, std::int32_t triangles, std::int64_t limit) {
+    ExpectCountWithin(
+        [&]() -> std::int64_t {
+            TTrimeldConverter conv(u"generated.stl");
+            conv.LoadFromStream(stream);
+            return conv.TriangleCount();
+        },
+        triangles, limit);
+}
+
+// The streamed run on the stream with threads, its lines thrown away.
 void ExpectStreamedWithin(TGeneratedStream& stream, unsigned threads, std::int64_t triangles,
                           std::int64_t limit) {
     struct TDiscard final : platform::TOutputFile {
@@ -116,24 +126,14 @@ void ExpectStreamedWithin(TGeneratedStream& stream, unsigned threads, std::int64
         int Close() override { return 0; }
         bool IsCharDevice() const override { return false; }
     };
-    EXPECT_EXIT(
-        {
+    ExpectCountWithin(
+        [&]() -> std::int64_t {
             TRawWriter writer(u"x.raw", 65536, [](std::u16string_view) -> platform::TCreateResult {
                 return {std::make_unique<TDiscard>(), 0};
             });
-            const TStreamReport report = StreamConversion(stream, writer, threads);
-            if (report.triangleCount != triangles) {
-                std::fprintf(stderr, "wrote %lld triangles\n",
-                             static_cast<long long>(report.triangleCount));
-                std::exit(1);
-            }
-            if (cMEASURES_MEMORY && PeakBytes() > limit) {
-                std::fprintf(stderr, "peak %lld MiB\n", static_cast<long long>(PeakBytes() / cMIB));
-                std::exit(2);
-            }
-            std::exit(0);
+            return StreamConversion(stream, writer, threads).triangleCount;
         },
-        ::testing::ExitedWithCode(0), "");
+        triangles, limit);
 }
 
 // Facets cost 72 bytes each at most, plus a fixed allowance, whatever the
