@@ -291,13 +291,9 @@ bool TReplayStream::Seek(std::int64_t position) {
 
 } // namespace detail
 
-namespace {
-
-[[noreturn]] void RaiseReadError(std::ptrdiff_t result) {
+void RaiseReadFailure(std::ptrdiff_t result) {
     throw TIoError::System(TOperation::Read, {}, static_cast<int>(-result));
 }
-
-} // namespace
 
 TLineReader::TLineReader(platform::TStream& aStream, std::size_t chunkSize)
     : stream(aStream), chunk(std::max<std::size_t>(chunkSize, 4)) {}
@@ -305,7 +301,7 @@ TLineReader::TLineReader(platform::TStream& aStream, std::size_t chunkSize)
 std::size_t TLineReader::ReadChunk() {
     const std::ptrdiff_t got = stream.Read(chunk.data(), chunk.size());
     if (got < 0)
-        RaiseReadError(got);
+        RaiseReadFailure(got);
     return static_cast<std::size_t>(got);
 }
 
@@ -317,7 +313,7 @@ void TLineReader::Start() {
     while (have < 3) {
         const std::ptrdiff_t got = stream.Read(chunk.data() + have, chunk.size() - have);
         if (got < 0)
-            RaiseReadError(got);
+            RaiseReadFailure(got);
         if (got == 0) {
             streamEnded = true;
             break;
@@ -409,7 +405,7 @@ bool TAnsiLineReader::Next(std::string_view& line) {
             const std::ptrdiff_t got = stream.Read(buffer.data() + before, chunkSize);
             buffer.resize(before + static_cast<std::size_t>(std::max<std::ptrdiff_t>(got, 0)));
             if (got < 0)
-                RaiseReadError(got);
+                RaiseReadFailure(got);
             streamEnded = got == 0;
             if (streamEnded)
                 splitter.Finish();
@@ -425,7 +421,7 @@ void TAnsiLineReader::SkipRest() {
         scratch.resize(chunkSize);
         const std::ptrdiff_t got = stream.Read(scratch.data(), scratch.size());
         if (got < 0)
-            RaiseReadError(got);
+            RaiseReadFailure(got);
         streamEnded = got == 0;
     }
 }

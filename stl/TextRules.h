@@ -18,6 +18,10 @@ namespace trimeld {
 /// Raises the list index failure: TTrimeldError "List index out of bounds (%d)".
 [[noreturn]] void RaiseListIndexError(std::int64_t index);
 
+/// Raises the I/O failure of a read the system refused, from the negative
+/// errno value a stream's Read returned; the caller names the file.
+[[noreturn]] void RaiseReadFailure(std::ptrdiff_t result);
+
 /// The text without the characters U+0000 .. U+0020 at either end, for text
 /// of either kind.
 template <typename CharT>

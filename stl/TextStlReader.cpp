@@ -181,10 +181,6 @@ private:
     TView current;
 };
 
-[[noreturn]] void RaiseReadFailure(std::ptrdiff_t result) {
-    throw TIoError::System(TOperation::Read, {}, static_cast<int>(-result));
-}
-
 // Takes the first bytes, enough to tell the marker, and walks the text as
 // bytes when it has none (the ANSI code page), decoded to UTF-16 otherwise.
 // Returns whether a non-blank line follows the ENDSOLID line.

@@ -49,7 +49,7 @@ std::size_t ReadUpTo(platform::TStream& aStream, void* buffer, std::size_t size,
 // A read the system refuses is no damage of the content: it is the I/O failure.
 void RaiseIfFailed(int error) {
     if (error != 0)
-        throw TIoError::System(TOperation::Read, {}, error);
+        RaiseReadFailure(-error);
 }
 
 std::size_t ReadFully(platform::TStream& aStream, void* buffer, std::size_t size) {
