@@ -3,9 +3,10 @@
 
 Builds trimeld-convert (Release) and the naive converter from ../shared/bench,
 generates a 1,000,000-facet binary STL and a 200,000-facet text STL with
-make_stl.py, then runs the converters alternately and prints, for each
-target, the median wall time as a multiple of the naive converter's median
-in the same run, next to its limit:
+make_stl.py, then runs the converters alternately, round after round, and prints for each
+target the median over the rounds of the wall time as a multiple of the
+naive converter's in the same round (paired, so that a slow spell of the
+machine weighs on both sides of a ratio alike), next to its limit:
 
   1. 1M binary facets, default blocks              <= 0.10x naive
   2. 1M binary facets, 128-byte blocks (the window) <= 0.60x naive
@@ -25,7 +26,11 @@ third slower than another, and which one changes over time, so the figure
 takes the mean of their medians and prints each beside it.
 
 The floor under target 2 is timed in the same alternation: bench/write_floor.c
-writes as many bytes in 128-byte write() calls and does nothing else.
+writes as many bytes in 128-byte write() calls and does nothing else. So is
+the ceiling over target 6: one single-thread conversion of the binary file
+per processor, all at once, which share nothing but the machine; their
+speed-up over one processor is the most any division of one file's work
+could reach on it.
 
 The SHA-256 of every RAW output is compared with bench/outputs.sha256, so a
 speed change that alters a single byte shows; --record writes that file.
@@ -118,8 +123,14 @@ def long_line(target, size):
 
 
 def timed(cmd, env=None):
+    """Wall time of a command, or of several started together (a list of them)."""
+    cmds = cmd if isinstance(cmd[0], list) else [cmd]
     start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    running = [subprocess.Popen(c, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+               for c in cmds]
+    for process in running:
+        if process.wait() != 0:
+            raise subprocess.CalledProcessError(process.returncode, process.args)
     return time.perf_counter() - start
 
 
@@ -175,6 +186,9 @@ def main():
         "trimeld, text": ([trimeld, "-q", text, out("trimeld-txt.raw")], all_threads),
         "trimeld, text, one thread": ([trimeld, "-q", text, out("trimeld-txt-1t.raw")], one_thread),
     }
+    cases["binary, one per processor at once"] = (
+        [["taskset", "-c", str(cpu), trimeld, "-q", binary, out(f"trimeld-bin-at-once-{cpu}.raw")]
+         for cpu in processors], one_thread)
     for kind, source in (("binary", binary), ("text", text)):
         for cpu in processors:
             cases[f"trimeld, {kind}, processor {cpu}"] = (
@@ -185,6 +199,10 @@ def main():
         for name, (cmd, env) in cases.items():
             times[name].append(timed(cmd, env))
     median = {name: statistics.median(t) for name, t in times.items()}
+
+    def paired(name, base):
+        """The median of the per-round ratios name / base."""
+        return statistics.median(t / b for t, b in zip(times[name], times[base]))
     load = os.getloadavg()
 
     print(f"{len(os.sched_getaffinity(0))} processors, Linux {os.uname().release}; medians of "
@@ -195,16 +213,16 @@ def main():
     print()
     print(f"{'target':48s} {'figure':>10s} {'limit':>10s}")
     rows = [
-        ("1. binary, default blocks / naive", median["trimeld, binary"] / median["naive, binary"], 0.10),
+        ("1. binary, default blocks / naive", paired("trimeld, binary", "naive, binary"), 0.10),
         ("2. binary, 128-byte blocks / naive",
-         median["trimeld, binary, 128-byte blocks"] / median["naive, binary"], 0.60),
-        ("3. text / naive", median["trimeld, text"] / median["naive, text"], 0.22),
+         paired("trimeld, binary, 128-byte blocks", "naive, binary"), 0.60),
+        ("3. text / naive", paired("trimeld, text", "naive, text"), 0.22),
     ]
     for label, figure, limit in rows:
         print(f"{label:48s} {figure:9.3f}x {limit:9.2f}x {verdict(figure <= limit)}")
         if label.startswith("2."):
             print(f"{'   floor: 128-byte writes alone / naive':48s} "
-                  f"{median['128-byte writes alone'] / median['naive, binary']:9.3f}x")
+                  f"{paired('128-byte writes alone', 'naive, binary'):9.3f}x")
 
     if not args.quick:
         big_binary, big_text, line_file = out("bin10m.stl"), out("txt2m.stl"), out("line100m.stl")
@@ -236,21 +254,31 @@ def main():
               f"{line_limit / MIB:10.1f} {verdict(peaks['line'] <= line_limit)}")
 
     for kind in ("binary", "text"):
-        single = [median[f"trimeld, {kind}, processor {cpu}"] for cpu in processors]
-        speedup = statistics.mean(single) / median[f"trimeld, {kind}"]
+        alone = [f"trimeld, {kind}, processor {cpu}" for cpu in processors]
+        rounds = zip(*(times[name] for name in alone), times[f"trimeld, {kind}"])
+        speedup = statistics.median(statistics.mean(r[:-1]) / r[-1] for r in rounds)
         label = f"6. {kind}: 1 processor / all processors"
-        each = ", ".join(f"processor {cpu} {s:.3f} s = {s / median[f'trimeld, {kind}']:.2f}x"
-                         for cpu, s in zip(processors, single))
+        each = ", ".join(f"processor {cpu} {paired(name, f'trimeld, {kind}'):.2f}x"
+                         for cpu, name in zip(processors, alone))
         print(f"{label:48s} {speedup:9.2f}x {1.6:9.2f}x {verdict(speedup >= 1.6)} (faster)"
               f"   ({each})")
+        if kind == "binary":
+            # The processors convert one file each in the time of the slowest.
+            alone = [f"trimeld, binary, processor {cpu}" for cpu in processors]
+            rounds = zip(*(times[name] for name in alone),
+                         times["binary, one per processor at once"])
+            ceiling = statistics.median(statistics.mean(r[:-1]) * len(processors) / r[-1]
+                                        for r in rounds)
+            print(f"{'   ceiling: one file per processor at once':48s} {ceiling:9.2f}x")
     for kind in ("binary", "text"):
-        ratio = median[f"trimeld, {kind}, one thread"] / median[f"trimeld, {kind}"]
+        ratio = paired(f"trimeld, {kind}, one thread", f"trimeld, {kind}")
         print(f"   {kind}: one thread {median[f'trimeld, {kind}, one thread']:.3f} s, "
               f"all threads {median[f'trimeld, {kind}']:.3f} s ({ratio:.2f}x)")
     print(f"   throughput, binary: {bin_facets / median['trimeld, binary'] / 1e6:.2f} M facets/s, "
           f"text: {os.path.getsize(text) / MIB / median['trimeld, text']:.1f} MiB/s")
 
-    sums = {name: sha256(cmd[-1]) for name, (cmd, _) in cases.items() if "trimeld" in name}
+    sums = {name: sha256(cmd[-1]) for name, (cmd, _) in cases.items()
+            if "trimeld" in name and not isinstance(cmd[0], list)}
     for kind in ("binary", "text"):
         variants = {name: s for name, s in sums.items() if f"trimeld, {kind}" in name}
         if len(set(variants.values())) != 1:
