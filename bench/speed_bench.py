@@ -23,7 +23,7 @@ their RAW files are removed at the end.
 One processor is each processor in turn (taskset -c N, up to four of
 them): on a virtual machine one processor may run the same program a
 third slower than another, and which one changes over time, so the figure
-takes the mean of their medians and prints each beside it.
+is the mean of the processors' figures, printed beside it.
 
 The floor under target 2 is timed in the same alternation: bench/write_floor.c
 writes as many bytes in 128-byte write() calls and does nothing else. So is
@@ -255,11 +255,10 @@ def main():
 
     for kind in ("binary", "text"):
         alone = [f"trimeld, {kind}, processor {cpu}" for cpu in processors]
-        rounds = zip(*(times[name] for name in alone), times[f"trimeld, {kind}"])
-        speedup = statistics.median(statistics.mean(r[:-1]) / r[-1] for r in rounds)
+        figures = [paired(name, f"trimeld, {kind}") for name in alone]
+        speedup = statistics.mean(figures)
         label = f"6. {kind}: 1 processor / all processors"
-        each = ", ".join(f"processor {cpu} {paired(name, f'trimeld, {kind}'):.2f}x"
-                         for cpu, name in zip(processors, alone))
+        each = ", ".join(f"processor {cpu} {figure:.2f}x" for cpu, figure in zip(processors, figures))
         print(f"{label:48s} {speedup:9.2f}x {1.6:9.2f}x {verdict(speedup >= 1.6)} (faster)"
               f"   ({each})")
         if kind == "binary":
