@@ -86,16 +86,53 @@ int WriteAll(int fd, const char* bytes, std::size_t size) {
     return 0;
 }
 
+// Starts writing out to disk, while the run goes on, what a file that
+// replaces old content has received. Putting such a file in place makes the
+// file system write all of it first: ext4 and btrfs do so when a rename
+// replaces a file or when a file emptied by truncation is closed, so that a
+// crash cannot leave an empty file under the old name. Begun early, that
+// writing overlaps the conversion instead of following it. A new file is
+// left to the system's own writeback, which comes later and costs the run
+// nothing.
+class TEarlyWriteback {
+public:
+    explicit TEarlyWriteback(bool replacesContent) noexcept : enabled(replacesContent) {}
+
+    void Written(int fd, std::size_t size) noexcept {
+        if (!enabled)
+            return;
+        written += size;
+        if (written - started < cSTEP)
+            return;
+        // Only asks for the writing; a refusal costs the head start, nothing
+        // else.
+        (void)::sync_file_range(fd, static_cast<off_t>(started),
+                                static_cast<off_t>(written - started), SYNC_FILE_RANGE_WRITE);
+        started = written;
+    }
+
+private:
+    static constexpr std::uint64_t cSTEP = std::uint64_t{16} << 20;
+    bool enabled;
+    std::uint64_t written = 0; // from the start of the file, which begins empty
+    std::uint64_t started = 0;
+};
+
 class TPosixOutputFile final : public TOutputFile {
 public:
-    TPosixOutputFile(int descriptor, bool ownsIt, bool isCharDevice)
-        : fd(descriptor), owned(ownsIt), charDevice(isCharDevice) {}
+    TPosixOutputFile(int descriptor, bool ownsIt, bool isCharDevice, bool replacesContent)
+        : fd(descriptor), owned(ownsIt), charDevice(isCharDevice), writeback(replacesContent) {}
     ~TPosixOutputFile() override { Close(); }
     TPosixOutputFile(const TPosixOutputFile&) = delete;
     TPosixOutputFile& operator=(const TPosixOutputFile&) = delete;
 
     int Write(const char* bytes, std::size_t size) override {
-        return fd < 0 ? EBADF : WriteAll(fd, bytes, size);
+        if (fd < 0)
+            return EBADF;
+        const int error = WriteAll(fd, bytes, size);
+        if (error == 0)
+            writeback.Written(fd, size);
+        return error;
     }
     int Close() override {
         int error = 0;
@@ -111,6 +148,7 @@ private:
     int fd;
     bool owned;
     bool charDevice;
+    TEarlyWriteback writeback;
 };
 
 // The named temporary files that a signal must remove. The handler may
@@ -228,9 +266,10 @@ mode_t CurrentUmask() {
 // its name in a slot for the signal handler.
 class TReplacingFile final : public TOutputFile {
 public:
-    TReplacingFile(int descriptor, std::string targetPath, std::string temporaryPath, int tempSlot)
+    TReplacingFile(int descriptor, std::string targetPath, std::string temporaryPath, int tempSlot,
+                   bool replacesFile)
         : fd(descriptor), target(std::move(targetPath)), tempPath(std::move(temporaryPath)),
-          slot(tempSlot) {}
+          slot(tempSlot), writeback(replacesFile) {}
     ~TReplacingFile() override {
         Discard();
         Close();
@@ -239,7 +278,12 @@ public:
     TReplacingFile& operator=(const TReplacingFile&) = delete;
 
     int Write(const char* bytes, std::size_t size) override {
-        return fd < 0 ? EBADF : WriteAll(fd, bytes, size);
+        if (fd < 0)
+            return EBADF;
+        const int error = WriteAll(fd, bytes, size);
+        if (error == 0)
+            writeback.Written(fd, size);
+        return error;
     }
     void Discard() override { discarded = true; }
     bool IsCharDevice() const override { return false; }
@@ -292,6 +336,7 @@ private:
     std::string tempPath; // empty while the file is unnamed, and once renamed
     int slot;
     bool discarded = false;
+    TEarlyWriteback writeback;
 };
 
 } // namespace
@@ -399,7 +444,9 @@ TCreateResult CreateOutputFile(std::u16string_view fileName) {
         if (::ftruncate(fd, 0) != 0)
             return fail(errno);
     }
-    return {std::make_unique<TPosixOutputFile>(fd, owned, S_ISCHR(st.st_mode)), 0};
+    // Old content emptied here is replaced by what is written.
+    const bool replacesContent = owned && S_ISREG(st.st_mode) && st.st_size > 0;
+    return {std::make_unique<TPosixOutputFile>(fd, owned, S_ISCHR(st.st_mode), replacesContent), 0};
 }
 
 TCreateResult CreateReplacingFile(std::u16string_view fileName) {
@@ -446,7 +493,7 @@ TCreateResult CreateReplacingFile(std::u16string_view fileName) {
             (void)::fchown(fd, old.st_uid, old.st_gid);
         ::fchmod(fd, old.st_mode & 07777);
     }
-    return {std::make_unique<TReplacingFile>(fd, *target, std::move(tempPath), slot), 0};
+    return {std::make_unique<TReplacingFile>(fd, *target, std::move(tempPath), slot, exists), 0};
 }
 
 void RemoveTemporaryFilesOnInterrupt() {
