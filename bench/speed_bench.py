@@ -263,7 +263,6 @@ def main():
               f"   ({each})")
         if kind == "binary":
             # The processors convert one file each in the time of the slowest.
-            alone = [f"trimeld, binary, processor {cpu}" for cpu in processors]
             rounds = zip(*(times[name] for name in alone),
                          times["binary, one per processor at once"])
             ceiling = statistics.median(statistics.mean(r[:-1]) * len(processors) / r[-1]

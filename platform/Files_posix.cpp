@@ -98,9 +98,19 @@ class TEarlyWriteback {
 public:
     explicit TEarlyWriteback(bool replacesContent) noexcept : enabled(replacesContent) {}
 
+    /// WriteAll for the file's own descriptor (EBADF once it is closed),
+    /// then the request for writeback when a step is full.
+    int Write(int fd, const char* bytes, std::size_t size) noexcept {
+        if (fd < 0)
+            return EBADF;
+        const int error = WriteAll(fd, bytes, size);
+        if (error == 0 && enabled)
+            Written(fd, size);
+        return error;
+    }
+
+private:
     void Written(int fd, std::size_t size) noexcept {
-        if (!enabled)
-            return;
         written += size;
         if (written - started < cSTEP)
             return;
@@ -111,7 +121,6 @@ public:
         started = written;
     }
 
-private:
     static constexpr std::uint64_t cSTEP = std::uint64_t{16} << 20;
     bool enabled;
     std::uint64_t written = 0; // from the start of the file, which begins empty
@@ -127,12 +136,7 @@ public:
     TPosixOutputFile& operator=(const TPosixOutputFile&) = delete;
 
     int Write(const char* bytes, std::size_t size) override {
-        if (fd < 0)
-            return EBADF;
-        const int error = WriteAll(fd, bytes, size);
-        if (error == 0)
-            writeback.Written(fd, size);
-        return error;
+        return writeback.Write(fd, bytes, size);
     }
     int Close() override {
         int error = 0;
@@ -278,12 +282,7 @@ public:
     TReplacingFile& operator=(const TReplacingFile&) = delete;
 
     int Write(const char* bytes, std::size_t size) override {
-        if (fd < 0)
-            return EBADF;
-        const int error = WriteAll(fd, bytes, size);
-        if (error == 0)
-            writeback.Written(fd, size);
-        return error;
+        return writeback.Write(fd, bytes, size);
     }
     void Discard() override { discarded = true; }
     bool IsCharDevice() const override { return false; }
